@@ -1,0 +1,9 @@
+#pragma once
+
+#include <juce_audio_basics/juce_audio_basics.h>
+
+class Diffuser
+{
+public:
+    Diffuser() = default;
+};

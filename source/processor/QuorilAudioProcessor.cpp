@@ -1,0 +1,129 @@
+#include "QuorilAudioProcessor.h"
+
+#include "../engine/Diffuser.h"
+#include "../engine/Granulizer.h"
+#include "../engine/ParameterRamp.h"
+
+//==============================================================================
+ParameterGroups::ParameterGroups (juce::AudioProcessorValueTreeState& parametersToUse)
+    : parameters (parametersToUse)
+{
+    random.setSeedRandomly();
+
+    for (int i = 0; i < numGroups; ++i)
+        groups.add (new juce::StringArray());
+
+    hostIsAbletonLive = juce::PluginHostType().isAbletonLive();
+}
+
+//==============================================================================
+juce::PropertiesFile::Options QuorilAudioProcessor::getSettingsFileOptions()
+{
+    juce::PropertiesFile::Options options;
+    options.applicationName = "Quoril";
+    options.filenameSuffix = ".prefs";
+   #if JUCE_LINUX || JUCE_BSD
+    // Beside the user preset folder, in the user's application data (~/.config).
+    options.folderName = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                             .getChildFile ("Orvane_Studio")
+                             .getFullPathName();
+   #else
+    options.folderName = "Orvane_Studio";
+   #endif
+    options.osxLibrarySubFolder = "Application Support";
+    options.commonToAllUsers = false;
+    options.ignoreCaseOfKeyNames = false;
+    options.doNotSave = false;
+    options.millisecondsBeforeSaving = 3000;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    options.processLock = nullptr;
+    return options;
+}
+
+//==============================================================================
+QuorilAudioProcessor::QuorilAudioProcessor()
+    : AudioProcessor (BusesProperties()
+                          .withInput ("Input", juce::AudioChannelSet::stereo(), true)
+                          .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
+      parameters (*this, nullptr)
+{
+    dryBuffer.setSize (2, 512);
+
+    parameterTable = std::make_unique<ParameterTable> (parameters);
+    parameters.state = juce::ValueTree ("Quoril");
+
+    settingsFile = std::make_unique<juce::PropertiesFile> (getSettingsFileOptions());
+}
+
+QuorilAudioProcessor::~QuorilAudioProcessor() = default;
+
+//==============================================================================
+const juce::String QuorilAudioProcessor::getName() const { return "Quoril"; }
+
+void QuorilAudioProcessor::prepareToPlay (double newSampleRate, int maximumExpectedSamplesPerBlock)
+{
+    sampleRate = newSampleRate;
+
+    for (auto* gain : { &inputGain, &outputGain })
+    {
+        gain->prepare ({ newSampleRate, (juce::uint32) juce::jmax (1, maximumExpectedSamplesPerBlock), 2 });
+        gain->reset();
+        gain->setRampDurationSeconds (0.06);
+    }
+
+    dryBuffer.setSize (2, maximumExpectedSamplesPerBlock + 32);
+
+    trajectoryCounter = 0;
+    trajectoryPeriod = (int) (newSampleRate * 256.0 / 44100.0);
+
+    dryWetLastTarget = parameterTable->raw (ParameterTable::dryWet);
+    dryWetCoefficient = (float) std::exp (-1.0 / (double) ((float) newSampleRate * 0.06f));
+
+    currentX.exchange (parameterTable->raw (ParameterTable::xPos));
+    currentY.exchange (parameterTable->raw (ParameterTable::yPos));
+    xRising = yRising = true;
+}
+
+void QuorilAudioProcessor::releaseResources() {}
+
+void QuorilAudioProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) {}
+
+double QuorilAudioProcessor::getTailLengthSeconds() const { return 0.0; }
+bool QuorilAudioProcessor::acceptsMidi() const { return true; }
+bool QuorilAudioProcessor::producesMidi() const { return false; }
+bool QuorilAudioProcessor::isMidiEffect() const { return false; }
+
+juce::AudioProcessorEditor* QuorilAudioProcessor::createEditor()
+{
+    return new juce::GenericAudioProcessorEditor (*this);
+}
+
+bool QuorilAudioProcessor::hasEditor() const { return true; }
+int QuorilAudioProcessor::getNumPrograms() { return 1; }
+int QuorilAudioProcessor::getCurrentProgram() { return 0; }
+void QuorilAudioProcessor::setCurrentProgram (int) {}
+const juce::String QuorilAudioProcessor::getProgramName (int) { return {}; }
+void QuorilAudioProcessor::changeProgramName (int, const juce::String&) {}
+
+void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock&) {}
+void QuorilAudioProcessor::setStateInformation (const void*, int) {}
+
+bool QuorilAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
+{
+    const auto& input = layouts.getMainInputChannelSet();
+    const auto& output = layouts.getMainOutputChannelSet();
+
+    if (input.isDisabled() || output.isDisabled())
+        return false;
+
+    if (output != juce::AudioChannelSet::stereo())
+        return false;
+
+    return input == output;
+}
+
+//==============================================================================
+juce::AudioProcessor* JUCE_CALLTYPE createPluginFilter()
+{
+    return new QuorilAudioProcessor();
+}

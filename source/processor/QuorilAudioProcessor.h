@@ -1,0 +1,168 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_dsp/juce_dsp.h>
+
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
+#include "../engine/EngineSettings.h"
+#include "../engine/ResonatorState.h"
+#include "CCMapper.h"
+#include "ParameterTable.h"
+#include "PoleClipboard.h"
+#include "QuorilFactoryPresetsManager.h"
+
+class Granulizer;
+class Diffuser;
+class ParameterRamp;
+
+// Groups of parameter ids that the editor acts on together (group 0: the trajectory rates
+// and ranges), with the generator that the trajectory's random action draws from.
+class ParameterGroups
+{
+public:
+    explicit ParameterGroups (juce::AudioProcessorValueTreeState& parametersToUse);
+
+    juce::AudioProcessorValueTreeState& parameters;
+    juce::OwnedArray<juce::StringArray> groups;
+    juce::Random random;
+    int numGroups = 1;
+    bool hostIsAbletonLive = false;
+};
+
+// The published trajectory range, for the X/Y pad.
+struct TrajectoryBounds
+{
+    std::atomic<float> xMin { 0.0f }, xMax { 0.0f }, yMin { 0.0f }, yMax { 0.0f };
+};
+
+class QuorilAudioProcessor : public juce::AudioProcessor
+{
+public:
+    QuorilAudioProcessor();
+    ~QuorilAudioProcessor() override;
+
+    //==============================================================================
+    const juce::String getName() const override;
+    void prepareToPlay (double sampleRate, int maximumExpectedSamplesPerBlock) override;
+    void releaseResources() override;
+    using AudioProcessor::processBlock;
+    void processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) override;
+    double getTailLengthSeconds() const override;
+    bool acceptsMidi() const override;
+    bool producesMidi() const override;
+    bool isMidiEffect() const override;
+    juce::AudioProcessorEditor* createEditor() override;
+    bool hasEditor() const override;
+    int getNumPrograms() override;
+    int getCurrentProgram() override;
+    void setCurrentProgram (int) override;
+    const juce::String getProgramName (int) override;
+    void changeProgramName (int, const juce::String&) override;
+    void getStateInformation (juce::MemoryBlock& destData) override;
+    void setStateInformation (const void* data, int sizeInBytes) override;
+    bool isBusesLayoutSupported (const BusesLayout& layouts) const override;
+
+    //==============================================================================
+    // Sound engine set-up and the trajectory.
+    void buildEngine();
+    void prepareEngine (double newSampleRate);
+    void createParameterRamps();
+    void groupTrajectoryParameters();
+    void advanceTrajectory();
+
+    // State document.
+    void createDefaultState();
+    juce::ValueTree createStateTree();
+    void applyStateTree (const juce::ValueTree& tree);
+
+    // Random engine settings.
+    void randomizeSettings();
+    void randomizePole (int pole);
+
+    // User presets, MIDI preset slots and the preset name.
+    void loadMidiPreset (int program);
+    juce::StringArray getMidiPresetFiles() const;
+    juce::File getMidiPresetFile (int slot) const;
+    void setPresetName (const juce::String& name);
+    juce::String getPresetName() const;
+
+    // Pole clipboard.
+    void copyPoleSettings (int pole);
+    void pastePoleSettings (int pole);
+
+    juce::PropertiesFile* getSettingsFile() const noexcept { return settingsFile.get(); }
+
+    //==============================================================================
+    std::atomic<float> outputLevel { 0.0f };
+    std::atomic<bool> midiPresetLoadPending { false };
+    std::atomic<int> midiProgram { 0 };
+    juce::StringArray midiPresetFiles;
+    juce::String panelWidthKey { "panel_width" };
+    quoril::QuorilFactoryPresetsManager factoryPresets { "Metadata", "preset_name" };
+    int selectedPole = 0;
+
+    juce::AudioProcessorValueTreeState parameters;
+    std::unique_ptr<ParameterTable> parameterTable;
+
+    double sampleRate = 44100.0;
+    juce::dsp::Gain<float> inputGain, outputGain;
+    float dryWetCoefficient = 0.0f;
+    float dryWetValue = 0.5f;
+    float dryWetLastTarget = 0.5f;
+
+    std::unique_ptr<ParameterRamp> xPosRamp, yPosRamp;
+    std::array<std::unique_ptr<ParameterRamp>, 4> diffRamps;
+
+    int trajectoryPeriod = 256;
+    int trajectoryCounter = 0;
+    float trajectoryX = 0.0f, trajectoryY = 0.0f;
+
+    std::vector<std::vector<Granulizer>> granulizers;
+    std::vector<std::vector<ResonatorState>> resonatorStates;
+    std::array<std::unique_ptr<Diffuser>, 2> diffusers;
+    DcBlocker dcBlockers[2];
+
+    std::vector<std::vector<GranulizerSettings>> granulizerSettings;
+    std::vector<std::vector<ResonatorSettings>> resonatorSettings;
+    DiffuserSettings diffuserSettings[2];
+
+    std::atomic<float> currentX { 0.0f }, currentY { 0.0f };
+    bool xRising = true, yRising = true;
+    TrajectoryBounds trajectoryBounds;
+
+    ParameterGroups parameterGroups { parameters };
+
+    juce::AudioBuffer<float> dryBuffer;
+
+    const juce::NormalisableRange<float> resonatorFreqRange { 80.0f, 960.0f, 1.0f };
+    const juce::NormalisableRange<float> resonatorFeedRange { 0.0f, 0.9f, 0.001f };
+    const juce::NormalisableRange<float> grainSizeShortRange { 20.0f, 100.0f, 1.0f };
+    const juce::NormalisableRange<float> grainSizeLongRange { 100.0f, 599.0f, 1.0f };
+    const juce::NormalisableRange<float> grainSizeRange { 20.0f, 599.0f, 0.0f };
+    const juce::NormalisableRange<float> grainSpeedNarrowRange { 0.95f, 1.025f, 0.001f };
+    const juce::NormalisableRange<float> grainSpeedWideRange { 0.5f, 2.0f, 0.001f };
+    const juce::NormalisableRange<float> sizeJitterRange { 0.0f, 0.25f, 0.001f };
+    const juce::NormalisableRange<float> speedJitterFineRange { 0.0f, 0.01f, 0.0001f };
+    const juce::NormalisableRange<float> speedJitterWideRange { 0.0f, 0.5f, 0.001f };
+    const juce::NormalisableRange<float> diffuserFeedRange { 0.1f, 0.9f, 0.001f };
+
+    CCMapper midiMap;
+    std::unique_ptr<juce::PropertiesFile> settingsFile;
+    PoleClipboard poleClipboard;
+
+    const juce::String diffuserFeedProperty { "feed" }, diffuserDampProperty { "damp" },
+        resonatorFreqProperty { "freq" }, resonatorFeedProperty { "feed" },
+        densityProperty { "density" }, envelopeProperty { "envelope" }, sizeProperty { "size" },
+        speedProperty { "speed" }, sizeRndProperty { "size_rnd" }, speedRndProperty { "speed_rnd" },
+        ampRndProperty { "amp_rnd" }, outGainProperty { "out_gain" };
+
+    // Options of the per-user settings file.
+    static juce::PropertiesFile::Options getSettingsFileOptions();
+
+private:
+    JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorilAudioProcessor)
+};

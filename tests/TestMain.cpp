@@ -1,0 +1,29 @@
+#include <gtest/gtest.h>
+#include <juce_events/juce_events.h>
+
+#include <cstdlib>
+#include <string>
+
+// Every test run gets a home folder of its own, so that preset folders and the settings file
+// never touch the user's, and JUCE is initialised (message manager, fonts) before any test
+// creates a processor, a plug-in instance or a component.
+int main (int argc, char** argv)
+{
+    ::testing::InitGoogleTest (&argc, argv);
+
+    std::string home = "/tmp/quoril-test-home-XXXXXX";
+    if (mkdtemp (home.data()) != nullptr)
+    {
+        setenv ("HOME", home.c_str(), 1);
+        unsetenv ("XDG_CONFIG_HOME");
+    }
+
+    int result = 0;
+    {
+        juce::ScopedJuceInitialiser_GUI juce;
+        result = RUN_ALL_TESTS();
+    }
+
+    juce::File (juce::String (home)).deleteRecursively();
+    return result;
+}

@@ -1,0 +1,40 @@
+#pragma once
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <gtest/gtest.h>
+
+#include <memory>
+
+namespace quoril::hosttest
+{
+// The bundle that this build produced.
+inline juce::File bundle()
+{
+    return juce::File (QUORIL_VST3_BUNDLE);
+}
+
+// Scans the bundle as a DAW does and returns what it describes; empty when the scan fails.
+inline juce::OwnedArray<juce::PluginDescription> scanBundle()
+{
+    juce::VST3PluginFormat format;
+    juce::OwnedArray<juce::PluginDescription> found;
+    format.findAllTypesForFile (found, bundle().getFullPathName());
+    return found;
+}
+
+// Creates one instance of the plug-in through JUCE's VST3 hosting.
+inline std::unique_ptr<juce::AudioPluginInstance> createInstance (double sampleRate = 44100.0, int blockSize = 512)
+{
+    juce::AudioPluginFormatManager manager;
+    manager.addFormat (new juce::VST3PluginFormat());
+
+    auto found = scanBundle();
+    if (found.isEmpty())
+        return {};
+
+    juce::String error;
+    auto instance = manager.createPluginInstance (*found[0], sampleRate, blockSize, error);
+    EXPECT_TRUE (error.isEmpty()) << error;
+    return instance;
+}
+} // namespace quoril::hosttest
