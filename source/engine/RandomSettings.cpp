@@ -1,0 +1,4 @@
+#include "../processor/QuorilAudioProcessor.h"
+
+void QuorilAudioProcessor::randomizeSettings() {}
+void QuorilAudioProcessor::randomizePole (int) {}

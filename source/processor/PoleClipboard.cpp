@@ -1,0 +1,4 @@
+#include "QuorilAudioProcessor.h"
+
+void QuorilAudioProcessor::copyPoleSettings (int) {}
+void QuorilAudioProcessor::pastePoleSettings (int) {}
