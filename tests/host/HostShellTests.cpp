@@ -79,8 +79,10 @@ TEST (HostFactory, ClassesAndIds)
 
     factory2->release();
     factory->release();
-    auto exitProc = (EntryProc) (void*) module->getFunction ("ModuleExit");
+    using ExitProc = bool (*)();
+    auto exitProc = (ExitProc) module->getFunction ("ModuleExit");
     ASSERT_NE (exitProc, nullptr);
+    EXPECT_TRUE (exitProc());
 }
 
 TEST (HostParameters, TheEighteenThenBypassThenMidiControllers)
