@@ -9,11 +9,16 @@ namespace
 {
 QuorilAudioProcessor& processor()
 {
-    static juce::ScopedJuceInitialiser_GUI juce;
-    static QuorilAudioProcessor p;
-    static bool prepared = [] { p.prepareToPlay (44100.0, 64); return true; }();
-    juce::ignoreUnused (prepared);
-    return p;
+    // Made once and never destroyed: the process ends without tearing JUCE down, which
+    // keeps static destruction order out of the picture.
+    static QuorilAudioProcessor* p = []
+    {
+        new juce::ScopedJuceInitialiser_GUI();
+        auto* made = new QuorilAudioProcessor();
+        made->prepareToPlay (44100.0, 64);
+        return made;
+    }();
+    return *p;
 }
 } // namespace
 

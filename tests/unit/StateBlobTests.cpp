@@ -144,6 +144,10 @@ TEST (StateBlob, DataThatIsNoReadableBlobChangesNothing)
         restore (p, blob);
         EXPECT_TRUE (Snapshot (p) == before) << xmlTextOf (blob).substring (0, 60);
     }
+    // Broken UTF-8 at the end of the text (the XML reader would read past the data).
+    const unsigned char broken[] = { 'V', 'C', '2', '!', 4, 0, 0, 0, '<', '0', 0xfc, 0xff };
+    p.setStateInformation (broken, (int) sizeof (broken));
+    EXPECT_TRUE (Snapshot (p) == before);
     p.setStateInformation (nullptr, 100);
     EXPECT_TRUE (Snapshot (p) == before);
 
