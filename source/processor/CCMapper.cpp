@@ -1,12 +1,228 @@
 #include "CCMapper.h"
 
+#include <algorithm>
+#include <cmath>
+#include <limits>
+
 const juce::String midiMapTreeType = juce::String ("Quoril") + "_MIDI_MAP";
 const juce::String ccPropertyName = "cc";
 
-CCMapper::CCMapper() : mapTree (juce::Identifier (midiMapTreeType)) {}
+namespace
+{
+constexpr int numControllers = 128;
+constexpr int allNotesOffController = 123;
 
-void CCMapper::processMidi (const juce::MidiBuffer&, juce::AudioProcessorValueTreeState&) {}
-void CCMapper::applyControllerValue (int, int, juce::AudioProcessorValueTreeState&) {}
-void CCMapper::assignToLastCC (const juce::String&) {}
-void CCMapper::clearMapping (const juce::String&) {}
-bool CCMapper::loadFromXml (const juce::XmlElement&) { return false; }
+// The framework's integer conversion, without the undefined cast of an out-of-range double.
+int toControllerNumber (const juce::var& v)
+{
+    if (v.isDouble())
+    {
+        const auto d = (double) v;
+        if (! (d > (double) std::numeric_limits<int>::min() && d < (double) std::numeric_limits<int>::max()))
+            return -1;
+    }
+
+    return (int) v;
+}
+} // namespace
+
+// Marks the audio thread as a reader of the published table for its lifetime.
+class CCMapper::ReadScope
+{
+public:
+    explicit ReadScope (CCMapper& m) noexcept : mapper (m)
+    {
+        mapper.activeReaders.fetch_add (1);
+        table = mapper.published.load();
+    }
+
+    ~ReadScope() { mapper.activeReaders.fetch_sub (1); }
+
+    CCMapper& mapper;
+    const BindingTable* table = nullptr;
+};
+
+CCMapper::CCMapper() : mapTree (juce::Identifier (midiMapTreeType))
+{
+    mapTree.addListener (this);
+    refreshBindings();
+}
+
+CCMapper::~CCMapper()
+{
+    cancelPendingUpdate();
+    mapTree.removeListener (this);
+    published.store (nullptr);
+}
+
+//==============================================================================
+void CCMapper::processMidi (const juce::MidiBuffer& midi, juce::AudioProcessorValueTreeState& parameters)
+{
+    std::array<int, numControllers> latest;
+    latest.fill (-1);
+    bool anySet = false;
+
+    for (const auto event : midi)
+    {
+        if (event.numBytes < 3 || (event.data[0] & 0xf0) != 0xb0)
+            continue;
+
+        const int controller = event.data[1];
+        if (controller >= numControllers || controller == allNotesOffController)
+            continue;
+
+        lastCC.store (controller);
+        latest[(size_t) controller] = event.data[2];
+        anySet = true;
+    }
+
+    if (! anySet)
+        return;
+
+    ReadScope scope (*this);
+
+    if (scope.table == nullptr || scope.table->items.empty())
+        return;
+
+    for (int c = 0; c < numControllers; ++c)
+        if (latest[(size_t) c] >= 0)
+            applyFromTable (*scope.table, c, latest[(size_t) c], parameters);
+}
+
+void CCMapper::applyControllerValue (int controller, int value, juce::AudioProcessorValueTreeState& parameters)
+{
+    ReadScope scope (*this);
+
+    if (scope.table != nullptr)
+        applyFromTable (*scope.table, controller, value, parameters);
+}
+
+void CCMapper::applyFromTable (const BindingTable& table, int controller, int value,
+                               juce::AudioProcessorValueTreeState& parameters)
+{
+    if (controller < 0 || controller >= numControllers)
+        return;
+
+    const auto normalised = (float) value * 0.007874016f;
+
+    for (int i = table.firstOf[(size_t) controller]; i < table.firstOf[(size_t) controller + 1]; ++i)
+    {
+        // A binding whose id names no parameter does nothing.
+        if (auto* parameter = parameters.getParameter (table.items[(size_t) i].parameterId))
+        {
+            parameter->beginChangeGesture();
+            parameter->setValueNotifyingHost (normalised);
+            parameter->endChangeGesture();
+        }
+    }
+}
+
+//==============================================================================
+void CCMapper::assignToLastCC (const juce::String& parameterId)
+{
+    if (! mapTree.isValid() || parameterId.isEmpty())
+        return;
+
+    const juce::Identifier type (parameterId);
+    auto child = mapTree.getChildWithName (type);
+
+    if (! child.isValid())
+    {
+        child = juce::ValueTree (type);
+        mapTree.appendChild (child, nullptr);
+    }
+
+    child.setProperty (juce::Identifier (ccPropertyName), lastCC.load(), nullptr);
+    refreshBindings();
+}
+
+void CCMapper::clearMapping (const juce::String& parameterId)
+{
+    if (! mapTree.isValid() || parameterId.isEmpty())
+        return;
+
+    auto child = mapTree.getChildWithName (juce::Identifier (parameterId));
+
+    if (child.isValid())
+    {
+        mapTree.removeChild (child, nullptr);
+        refreshBindings();
+    }
+}
+
+bool CCMapper::loadFromXml (const juce::XmlElement& xml)
+{
+    if (! xml.getTagName().equalsIgnoreCase (midiMapTreeType))
+        return false;
+
+    mapTree = juce::ValueTree::fromXml (xml);
+    refreshBindings();
+    return true;
+}
+
+//==============================================================================
+void CCMapper::refreshBindings()
+{
+    cancelPendingUpdate();
+
+    auto table = std::make_unique<BindingTable>();
+    const juce::Identifier cc (ccPropertyName);
+
+    if (mapTree.isValid())
+    {
+        for (const auto& child : mapTree)
+        {
+            // A child without "cc" reads as controller 0; numbers no message can carry never match.
+            const int controller = toControllerNumber (child.getProperty (cc));
+            if (controller >= 0 && controller < numControllers)
+                table->items.push_back ({ controller, child.getType().toString() });
+        }
+    }
+
+    std::stable_sort (table->items.begin(), table->items.end(),
+                      [] (const Binding& a, const Binding& b) { return a.controller < b.controller; });
+
+    size_t index = 0;
+    for (int c = 0; c <= numControllers; ++c)
+    {
+        while (index < table->items.size() && table->items[index].controller < c)
+            ++index;
+        table->firstOf[(size_t) c] = (int) index;
+    }
+
+    publish (std::move (table));
+}
+
+int CCMapper::getNumPublishedBindings() const noexcept
+{
+    auto* table = published.load();
+    return table != nullptr ? (int) table->items.size() : 0;
+}
+
+void CCMapper::publish (std::unique_ptr<BindingTable> table)
+{
+    published.store (table.get());
+
+    if (current != nullptr)
+        retired.push_back (std::move (current));
+
+    current = std::move (table);
+    reclaimRetiredTables();
+}
+
+void CCMapper::reclaimRetiredTables()
+{
+    // A reader counts itself before it loads the pointer, so once the count is seen at zero
+    // after the new table was stored, no reader can still hold a retired one.
+    if (! retired.empty() && activeReaders.load() == 0)
+        retired.clear();
+}
+
+//==============================================================================
+void CCMapper::handleAsyncUpdate() { refreshBindings(); }
+
+void CCMapper::valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) { triggerAsyncUpdate(); }
+void CCMapper::valueTreeChildAdded (juce::ValueTree&, juce::ValueTree&) { triggerAsyncUpdate(); }
+void CCMapper::valueTreeChildRemoved (juce::ValueTree&, juce::ValueTree&, int) { triggerAsyncUpdate(); }
+void CCMapper::valueTreeChildOrderChanged (juce::ValueTree&, int, int) { triggerAsyncUpdate(); }
+void CCMapper::valueTreeRedirected (juce::ValueTree&) { triggerAsyncUpdate(); }

@@ -2,25 +2,89 @@
 
 #include <juce_audio_processors/juce_audio_processors.h>
 
+#include <array>
+#include <atomic>
+#include <memory>
+#include <vector>
+
 // Type of the controller map tree and tag of its XML element: "Quoril_MIDI_MAP".
 extern const juce::String midiMapTreeType;
 // Property of a binding that holds its controller number.
 extern const juce::String ccPropertyName;
 
-// Binds MIDI controllers to host parameters. The message thread edits the map; the audio
-// thread applies it once per block.
-class CCMapper
+// Binds MIDI controllers to host parameters.
+//
+// mapTree is the editable map: one child per binding, whose type is the parameter id and whose
+// "cc" property is the controller number. It is edited on the message thread only.
+//
+// The audio thread never walks mapTree. Whenever the tree changes, the message thread builds an
+// immutable table of the bindings (controller, parameter id), grouped by controller, and
+// publishes it through an atomic pointer. The audio thread announces itself in a reader count
+// before it loads that pointer; a replaced table is deleted on the message thread only once no
+// reader is inside. The audio side takes no lock and allocates nothing.
+//
+// Changes made through this class's own operations are published at once. Direct edits of
+// mapTree (removing all children, for example) are published from the message loop, or at once
+// by calling refreshBindings().
+class CCMapper : private juce::ValueTree::Listener,
+                 private juce::AsyncUpdater
 {
 public:
     CCMapper();
+    ~CCMapper() override;
 
+    // Audio thread: applies the block's controller messages to the bound parameters.
     void processMidi (const juce::MidiBuffer& midi, juce::AudioProcessorValueTreeState& parameters);
+    // Audio thread: sets every parameter bound to the controller from a 7-bit value.
     void applyControllerValue (int controller, int value, juce::AudioProcessorValueTreeState& parameters);
 
+    // Message thread.
     void assignToLastCC (const juce::String& parameterId);
     void clearMapping (const juce::String& parameterId);
     bool loadFromXml (const juce::XmlElement& xml);
 
+    // Message thread: publishes the current mapTree to the audio thread now.
+    void refreshBindings();
+
+    // Number of bindings the audio thread currently applies (bindings with a controller 0..127).
+    int getNumPublishedBindings() const noexcept;
+
     juce::ValueTree mapTree;
-    int lastCC = -1;
+    std::atomic<int> lastCC { -1 };
+
+private:
+    struct Binding
+    {
+        int controller;
+        juce::String parameterId;
+    };
+
+    // Bindings sorted by controller, keeping the map's order within one controller;
+    // the bindings of controller c are items[firstOf[c]] up to items[firstOf[c + 1]].
+    struct BindingTable
+    {
+        std::vector<Binding> items;
+        std::array<int, 129> firstOf {};
+    };
+
+    class ReadScope;
+
+    void applyFromTable (const BindingTable& table, int controller, int value,
+                         juce::AudioProcessorValueTreeState& parameters);
+    void publish (std::unique_ptr<BindingTable> table);
+    void reclaimRetiredTables();
+
+    void handleAsyncUpdate() override;
+    void valueTreePropertyChanged (juce::ValueTree&, const juce::Identifier&) override;
+    void valueTreeChildAdded (juce::ValueTree&, juce::ValueTree&) override;
+    void valueTreeChildRemoved (juce::ValueTree&, juce::ValueTree&, int) override;
+    void valueTreeChildOrderChanged (juce::ValueTree&, int, int) override;
+    void valueTreeRedirected (juce::ValueTree&) override;
+
+    std::atomic<const BindingTable*> published { nullptr };
+    std::atomic<int> activeReaders { 0 };
+    std::unique_ptr<BindingTable> current;
+    std::vector<std::unique_ptr<BindingTable>> retired;
+
+    JUCE_DECLARE_NON_COPYABLE (CCMapper)
 };

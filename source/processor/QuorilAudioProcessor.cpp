@@ -51,6 +51,7 @@ QuorilAudioProcessor::QuorilAudioProcessor()
 
     parameterTable = std::make_unique<ParameterTable> (parameters);
     parameters.state = juce::ValueTree ("Quoril");
+    createDefaultState();
 
     settingsFile = std::make_unique<juce::PropertiesFile> (getSettingsFileOptions());
 }
@@ -104,9 +105,6 @@ int QuorilAudioProcessor::getCurrentProgram() { return 0; }
 void QuorilAudioProcessor::setCurrentProgram (int) {}
 const juce::String QuorilAudioProcessor::getProgramName (int) { return {}; }
 void QuorilAudioProcessor::changeProgramName (int, const juce::String&) {}
-
-void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock&) {}
-void QuorilAudioProcessor::setStateInformation (const void*, int) {}
 
 bool QuorilAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const
 {

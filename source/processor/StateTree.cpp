@@ -1,5 +1,255 @@
 #include "QuorilAudioProcessor.h"
 
-void QuorilAudioProcessor::createDefaultState() {}
-juce::ValueTree QuorilAudioProcessor::createStateTree() { return parameters.copyState(); }
-void QuorilAudioProcessor::applyStateTree (const juce::ValueTree&) {}
+#include <cfloat>
+#include <cmath>
+#include <limits>
+
+namespace
+{
+constexpr int numPoles = 4;
+constexpr int numChannels = 2;
+constexpr int maxGrainDensity = 64; // grain slots a granulizer holds
+
+const juce::Identifier& rootType()       { static const juce::Identifier id ("Quoril"); return id; }
+const juce::Identifier& resonatorType()  { static const juce::Identifier id ("Resonator"); return id; }
+const juce::Identifier& granulizerType() { static const juce::Identifier id ("Granulizer"); return id; }
+const juce::Identifier& diffuserType()   { static const juce::Identifier id ("Diffuser"); return id; }
+const juce::Identifier& metadataType()   { static const juce::Identifier id ("Metadata"); return id; }
+const juce::Identifier& parameterType()  { static const juce::Identifier id ("PARAM"); return id; }
+const juce::Identifier& poleProperty()   { static const juce::Identifier id ("pole"); return id; }
+const juce::Identifier& channelProperty(){ static const juce::Identifier id ("channel"); return id; }
+const juce::Identifier& nameProperty()   { static const juce::Identifier id ("preset_name"); return id; }
+const juce::Identifier& idProperty()     { static const juce::Identifier id ("id"); return id; }
+const juce::Identifier& valueProperty()  { static const juce::Identifier id ("value"); return id; }
+
+// The framework's integer conversion of a value, without the undefined cast of a double
+// outside the int range (such a double reads as the fallback).
+int readInt (const juce::ValueTree& node, const juce::Identifier& property, int fallback)
+{
+    const auto* v = node.getPropertyPointer (property);
+    if (v == nullptr)
+        return fallback;
+
+    if (v->isDouble())
+    {
+        const auto d = (double) *v;
+        if (! (d >= (double) std::numeric_limits<int>::min() && d <= (double) std::numeric_limits<int>::max()))
+            return fallback;
+    }
+
+    return (int) *v;
+}
+
+// A real property as a float; absent, not finite or beyond the float range reads as the fallback.
+float readFloat (const juce::ValueTree& node, const juce::Identifier& property, float fallback)
+{
+    const auto* v = node.getPropertyPointer (property);
+    if (v == nullptr)
+        return fallback;
+
+    const auto d = (double) *v;
+    return std::abs (d) <= (double) FLT_MAX ? (float) d : fallback;
+}
+
+bool isFiniteNumber (const juce::var& v)
+{
+    return std::isfinite ((double) v);
+}
+
+template <typename Record>
+Record* recordAt (std::vector<std::vector<Record>>& records, int pole, int channel)
+{
+    if (pole < 0 || pole >= numPoles || channel < 0 || channel >= numChannels)
+        return nullptr;
+
+    if ((size_t) pole >= records.size() || (size_t) channel >= records[(size_t) pole].size())
+        return nullptr;
+
+    return &records[(size_t) pole][(size_t) channel];
+}
+
+DiffuserSettings* diffuserAt (DiffuserSettings (&records)[numChannels], int channel)
+{
+    return channel >= 0 && channel < numChannels ? &records[channel] : nullptr;
+}
+} // namespace
+
+//==============================================================================
+void QuorilAudioProcessor::createDefaultState()
+{
+    auto& tree = parameters.state;
+
+    for (int channel = 0; channel < numChannels; ++channel)
+    {
+        for (int pole = 0; pole < numPoles; ++pole)
+        {
+            for (const auto* type : { &resonatorType(), &granulizerType() })
+            {
+                juce::ValueTree node (*type);
+                node.setProperty (channelProperty(), channel, nullptr);
+                node.setProperty (poleProperty(), pole, nullptr);
+                tree.appendChild (node, nullptr);
+            }
+        }
+
+        juce::ValueTree diffuser (diffuserType());
+        diffuser.setProperty (channelProperty(), channel, nullptr);
+        tree.appendChild (diffuser, nullptr);
+    }
+
+    juce::ValueTree metadata (metadataType());
+    metadata.setProperty (nameProperty(), "INIT", nullptr);
+    tree.appendChild (metadata, nullptr);
+}
+
+//==============================================================================
+juce::ValueTree QuorilAudioProcessor::createStateTree()
+{
+    const juce::ScopedLock lock (stateLock);
+
+    const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
+    auto live = parameters.state;
+
+    if (live.isValid())
+    {
+        const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
+            speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
+            ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
+            resonatorFeed (resonatorFeedProperty), diffuserFeed (diffuserFeedProperty),
+            diffuserDamp (diffuserDampProperty);
+
+        for (auto child : live)
+        {
+            const int pole = readInt (child, poleProperty(), 0);
+            const int channel = readInt (child, channelProperty(), 0);
+
+            if (child.hasType (granulizerType()))
+            {
+                if (auto* r = recordAt (granulizerSettings, pole, channel))
+                {
+                    const float a = r->size * 1000.0f;
+                    const double b = (double) a / rate;
+                    const float ms = (float) b;
+
+                    child.setProperty (density, r->density, nullptr);
+                    child.setProperty (envelope, r->envelope, nullptr);
+                    child.setProperty (size, (double) ms, nullptr);
+                    child.setProperty (speed, (double) r->speed, nullptr);
+                    child.setProperty (sizeRnd, (double) r->sizeRnd, nullptr);
+                    child.setProperty (speedRnd, (double) r->speedRnd, nullptr);
+                    child.setProperty (ampRnd, (double) r->ampRnd, nullptr);
+                    child.setProperty (outGain, (double) r->outGain, nullptr);
+                }
+            }
+            else if (child.hasType (resonatorType()))
+            {
+                if (auto* r = recordAt (resonatorSettings, pole, channel))
+                {
+                    child.setProperty (freq, (double) r->freq, nullptr);
+                    child.setProperty (resonatorFeed, (double) r->feed, nullptr);
+                }
+            }
+            else if (child.hasType (diffuserType()))
+            {
+                if (auto* r = diffuserAt (diffuserSettings, channel))
+                {
+                    child.setProperty (diffuserFeed, (double) r->feed, nullptr);
+                    child.setProperty (diffuserDamp, (double) r->damp, nullptr);
+                }
+            }
+        }
+    }
+
+    auto document = parameters.copyState();
+
+    // A parameter child that the parameter state appended without a value (after a document
+    // that did not name the parameter) gets the parameter's current value, so that the saved
+    // document restores exactly what the host had.
+    for (auto child : document)
+    {
+        if (! child.hasType (parameterType()) || child.hasProperty (valueProperty()))
+            continue;
+
+        if (auto* raw = parameters.getRawParameterValue (child.getProperty (idProperty()).toString()))
+            child.setProperty (valueProperty(), raw->load(), nullptr);
+    }
+
+    return document;
+}
+
+//==============================================================================
+void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
+{
+    if (! tree.isValid() || ! tree.hasType (rootType()))
+        return;
+
+    // Called on the message thread (host restore, editor preset loads) and on the audio thread
+    // (MIDI-slot load); createStateTree holds the same lock while it touches the live tree.
+    const juce::ScopedLock lock (stateLock);
+
+    // A parameter value that is not a finite number counts as absent: the parameter takes its
+    // default, as for a child without a value.
+    juce::ValueTree document (tree);
+    for (auto child : document)
+        if (child.hasType (parameterType()))
+            if (const auto* v = child.getPropertyPointer (valueProperty()); v != nullptr && ! isFiniteNumber (*v))
+                child.removeProperty (valueProperty(), nullptr);
+
+    parameters.replaceState (document);
+
+    auto live = parameters.state;
+    if (live.getNumChildren() == 0)
+        return;
+
+    const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
+    const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
+        speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
+        ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
+        resonatorFeed (resonatorFeedProperty), diffuserFeed (diffuserFeedProperty),
+        diffuserDamp (diffuserDampProperty);
+
+    for (const auto& child : live)
+    {
+        const int pole = readInt (child, poleProperty(), 0);
+        const int channel = readInt (child, channelProperty(), 0);
+
+        if (child.hasType (granulizerType()))
+        {
+            auto* r = recordAt (granulizerSettings, pole, channel);
+            if (r == nullptr)
+                continue;
+
+            // The engine holds a fixed number of grain slots.
+            r->density = juce::jlimit (0, maxGrainDensity, readInt (child, density, r->density));
+            r->envelope = readInt (child, envelope, r->envelope);
+
+            const float sizeMs = readFloat (child, size, 100.0f);
+            const float a = sizeMs * 0.001f;
+            const double b = (double) a * rate;
+            r->size = std::abs (b) <= (double) FLT_MAX ? (float) b
+                                                       : (float) ((double) (100.0f * 0.001f) * rate);
+
+            r->speed = readFloat (child, speed, r->speed);
+            r->sizeRnd = readFloat (child, sizeRnd, r->sizeRnd);
+            r->speedRnd = readFloat (child, speedRnd, r->speedRnd);
+            r->ampRnd = readFloat (child, ampRnd, r->ampRnd);
+            r->outGain = readFloat (child, outGain, r->outGain);
+        }
+        else if (child.hasType (resonatorType()))
+        {
+            if (auto* r = recordAt (resonatorSettings, pole, channel))
+            {
+                r->freq = readFloat (child, freq, r->freq);
+                r->feed = readFloat (child, resonatorFeed, r->feed);
+            }
+        }
+        else if (child.hasType (diffuserType()))
+        {
+            if (auto* r = diffuserAt (diffuserSettings, channel))
+            {
+                r->feed = readFloat (child, diffuserFeed, r->feed);
+                r->damp = readFloat (child, diffuserDamp, r->damp);
+            }
+        }
+    }
+}
