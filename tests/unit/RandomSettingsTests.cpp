@@ -6,6 +6,7 @@ using namespace quoril::test;
 
 namespace
 {
+bool within (float v, float lo, float hi) { return v >= lo && v <= hi; }
 float unitOf (int drawn) { return (float) ((double) drawn / (double) RAND_MAX); }
 
 struct RandomSettings : ::testing::Test
@@ -44,20 +45,13 @@ TEST_F (RandomSettings, StayInTheirRangesAndUseBothRangesOfEachCoin)
                 EXPECT_EQ (g.outGain, 0.25f);
                 EXPECT_TRUE (g.freeze);
                 // Sizes are samples at the processor's rate: 20 ms .. 599 ms at 48 kHz.
-                EXPECT_GE (g.size, 960.0f - 0.01f);
-                EXPECT_LE (g.size, 28752.0f + 0.01f);
-                EXPECT_GE (g.speed, 0.5f);
-                EXPECT_LE (g.speed, 2.0f);
-                EXPECT_GE (g.sizeRnd, 0.0f);
-                EXPECT_LE (g.sizeRnd, 0.25f);
-                EXPECT_GE (g.ampRnd, 0.0f);
-                EXPECT_LE (g.ampRnd, 1.0f);
-                EXPECT_GE (g.speedRnd, 0.0f);
-                EXPECT_LE (g.speedRnd, 0.5f);
-                EXPECT_GE (r.freq, 80.0f);
-                EXPECT_LE (r.freq, 960.0f);
-                EXPECT_GE (r.feed, 0.0f);
-                EXPECT_LE (r.feed, 0.9f);
+                EXPECT_PRED3 (within, g.size, 960.0f - 0.01f, 28752.0f + 0.01f);
+                EXPECT_PRED3 (within, g.speed, 0.5f, 2.0f);
+                EXPECT_PRED3 (within, g.sizeRnd, 0.0f, 0.25f);
+                EXPECT_PRED3 (within, g.ampRnd, 0.0f, 1.0f);
+                EXPECT_PRED3 (within, g.speedRnd, 0.0f, 0.5f);
+                EXPECT_PRED3 (within, r.freq, 80.0f, 960.0f);
+                EXPECT_PRED3 (within, r.feed, 0.0f, 0.9f);
 
                 shortSizes += g.size <= 4800.0f ? 1 : 0;
                 narrowSpeeds += (g.speed >= 0.95f && g.speed <= 1.025f) ? 1 : 0;
@@ -65,10 +59,7 @@ TEST_F (RandomSettings, StayInTheirRangesAndUseBothRangesOfEachCoin)
             }
 
         for (const auto& d : p.diffuserSettings)
-        {
-            EXPECT_GE (d.feed, 0.1f);
-            EXPECT_LE (d.feed, 0.9f);
-        }
+            EXPECT_PRED3 (within, d.feed, 0.1f, 0.9f);
     }
 
     EXPECT_FLOAT_EQ (p.diffuserSettings[0].damp, 0.3f);

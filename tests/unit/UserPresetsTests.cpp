@@ -105,7 +105,9 @@ TEST_F (MidiPresets, ReadingRefusesFilesThatAreNotSmallWellFormedDocuments)
 
     auto entity = readPresetFile (folder.getChildFile ("entity.qpst"));
     if (entity != nullptr)
+    {
         EXPECT_LT (entity->getStringAttribute ("a").length(), 16);
+    }
 }
 
 TEST_F (MidiPresets, ProgramChangeWithoutEditorLoadsTheSlotAndIgnoresBadPrograms)
