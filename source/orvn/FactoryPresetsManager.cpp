@@ -9,5 +9,20 @@ FactoryPresetsManager::FactoryPresetsManager (const juce::String& nameAttributeT
 
 FactoryPresetsManager::~FactoryPresetsManager() = default;
 
-void FactoryPresetsManager::addPreset (const char*) {}
+juce::XmlElement* FactoryPresetsManager::appendParsed (const juce::String& xmlText)
+{
+    auto parsed = juce::parseXML (xmlText);
+
+    if (parsed == nullptr)
+        return nullptr;
+
+    presets.push_back (std::move (parsed));
+    return presets.back().get();
+}
+
+void FactoryPresetsManager::addPreset (const juce::String& xmlText)
+{
+    if (auto* root = appendParsed (xmlText))
+        names.add (root->getStringAttribute (nameAttribute));
+}
 } // namespace orvn

@@ -4,6 +4,9 @@
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 
+#include <cstdlib>
+#include <ctime>
+
 //==============================================================================
 ParameterGroups::ParameterGroups (juce::AudioProcessorValueTreeState& parametersToUse)
     : parameters (parametersToUse)
@@ -53,7 +56,20 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     parameters.state = juce::ValueTree ("Quoril");
     createDefaultState();
 
+    factoryPresets.loadFactoryPresets();
+
+    // The user preset folder and its MIDI sub-folder; a folder that cannot be made is ignored.
+    const juce::File presetsFolder (presetsFolderPath());
+    presetsFolder.createDirectory();
+    presetsFolder.getChildFile ("MIDI").createDirectory();
+
+    // The MIDI slots are listed once, for the life of this instance.
+    midiPresetFiles = getMidiPresetFiles();
+
     settingsFile = std::make_unique<juce::PropertiesFile> (getSettingsFileOptions());
+
+    std::srand ((unsigned int) std::time (nullptr));
+    randomizeSettings();
 }
 
 QuorilAudioProcessor::~QuorilAudioProcessor() = default;

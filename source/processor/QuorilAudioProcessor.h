@@ -17,6 +17,17 @@
 
 class Granulizer;
 class Diffuser;
+
+// The user preset folder (~/.config/Orvane_Studio/Presets/Quoril on Linux). It is worked out
+// once, on first use, and stays fixed for the life of the library.
+const juce::String& presetsFolderPath();
+
+// A preset file larger than this is not read (a real state document is a few kilobytes).
+constexpr juce::int64 maxPresetFileBytes = 1 << 20;
+
+// Reads a preset file into an XML element, or returns nullptr when it is missing, not a
+// plain file, too large or not well-formed. External entities are never resolved.
+std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file);
 class ParameterRamp;
 
 // Groups of parameter ids that the editor acts on together (group 0: the trajectory rates
@@ -85,8 +96,8 @@ public:
 
     // User presets, MIDI preset slots and the preset name.
     void loadMidiPreset (int program);
-    juce::StringArray getMidiPresetFiles() const;
-    juce::File getMidiPresetFile (int slot) const;
+    static juce::StringArray getMidiPresetFiles();
+    static juce::File getMidiPresetFile (const juce::StringArray& files, int index);
     void setPresetName (const juce::String& name);
     juce::String getPresetName() const;
 

@@ -1,7 +1,206 @@
 #include "QuorilAudioProcessor.h"
 
-juce::StringArray QuorilAudioProcessor::getMidiPresetFiles() const { return {}; }
-juce::File QuorilAudioProcessor::getMidiPresetFile (int) const { return {}; }
-void QuorilAudioProcessor::loadMidiPreset (int) {}
-void QuorilAudioProcessor::setPresetName (const juce::String&) {}
-juce::String QuorilAudioProcessor::getPresetName() const { return {}; }
+#include <cstring>
+
+#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+ #include <sys/stat.h>
+#endif
+
+//==============================================================================
+const juce::String& presetsFolderPath()
+{
+    static const juce::String path = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                                         .getChildFile ("Orvane_Studio")
+                                         .getChildFile ("Presets")
+                                         .getChildFile ("Quoril")
+                                         .getFullPathName();
+    return path;
+}
+
+namespace
+{
+juce::File midiPresetsFolder()
+{
+    return juce::File (presetsFolderPath()).getChildFile ("MIDI");
+}
+
+// Only plain files are read: a named pipe or a device would block or never end.
+bool isPlainFile (const juce::File& file)
+{
+   #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+    struct stat info;
+    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
+   #else
+    return file.existsAsFile();
+   #endif
+}
+
+// The parser and the tree conversion recurse once per nesting level. A state document is two
+// levels deep, so anything far deeper is refused before it could exhaust the stack. Comments,
+// CDATA sections, declarations and quoted attribute values are skipped so that nothing in
+// them can hide a level.
+bool nestingStaysWithin (const juce::String& text, int limit)
+{
+    const auto skipPast = [] (juce::String::CharPointerType& p, const char* terminator)
+    {
+        const auto length = (int) std::strlen (terminator);
+
+        while (! p.isEmpty() && p.compareUpTo (juce::CharPointer_ASCII (terminator), length) != 0)
+            ++p;
+
+        if (! p.isEmpty())
+            p += length;
+    };
+
+    int depth = 0;
+    auto p = text.getCharPointer();
+
+    while (! p.isEmpty())
+    {
+        if (*p != '<')
+        {
+            ++p;
+            continue;
+        }
+
+        if (p.compareUpTo (juce::CharPointer_ASCII ("<!--"), 4) == 0)
+        {
+            skipPast (p, "-->");
+        }
+        else if (p.compareUpTo (juce::CharPointer_ASCII ("<![CDATA["), 9) == 0)
+        {
+            skipPast (p, "]]>");
+        }
+        else if (p[1] == '?')
+        {
+            skipPast (p, "?>");
+        }
+        else if (p[1] == '!')
+        {
+            skipPast (p, ">");
+        }
+        else if (p[1] == '/')
+        {
+            depth = juce::jmax (0, depth - 1);
+            skipPast (p, ">");
+        }
+        else
+        {
+            if (++depth > limit)
+                return false;
+
+            // Walk the start tag, stepping over quoted values; "/>" closes it at once.
+            for (++p; ! p.isEmpty() && *p != '>'; ++p)
+            {
+                if (*p == '"' || *p == '\'')
+                {
+                    const auto quote = *p;
+                    for (++p; ! p.isEmpty() && *p != quote; ++p) {}
+
+                    if (p.isEmpty())
+                        break;
+                }
+                else if (*p == '/' && p[1] == '>')
+                {
+                    depth = juce::jmax (0, depth - 1);
+                }
+            }
+        }
+    }
+
+    return true;
+}
+} // namespace
+
+std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file)
+{
+    if (file == juce::File() || ! isPlainFile (file) || file.getSize() > maxPresetFileBytes)
+        return {};
+
+    juce::FileInputStream in (file);
+
+    if (in.failedToOpen())
+        return {};
+
+    juce::MemoryBlock data;
+    const auto bytesRead = in.readIntoMemoryBlock (data, (ssize_t) maxPresetFileBytes + 1);
+
+    if (bytesRead == 0 || (juce::int64) bytesRead > maxPresetFileBytes)
+        return {};
+
+    const auto text = juce::String::createStringFromData (data.getData(), (int) data.getSize());
+
+    if (! nestingStaysWithin (text, 32))
+        return {};
+
+    // Parsing the text (rather than the file) leaves the document without an input source,
+    // so a DOCTYPE cannot make the parser open other files.
+    return juce::XmlDocument (text).getDocumentElement();
+}
+
+//==============================================================================
+juce::StringArray QuorilAudioProcessor::getMidiPresetFiles()
+{
+    juce::StringArray files;
+    const auto folder = midiPresetsFolder();
+
+    if (! folder.isDirectory())
+        return files;
+
+    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*.qpst", juce::File::findFiles))
+        files.add (entry.getFile().getFileName());
+
+    files.sortNatural();
+    return files;
+}
+
+juce::File QuorilAudioProcessor::getMidiPresetFile (const juce::StringArray& files, int index)
+{
+    if (index < 0 || index >= files.size())
+        return {};
+
+    return midiPresetsFolder().getChildFile (files[index]);
+}
+
+void QuorilAudioProcessor::loadMidiPreset (int program)
+{
+    if (program < 0)
+        return;
+
+    midiProgram.exchange (program);
+
+    // With an editor open, its timer picks the slot up on the message thread.
+    if (getActiveEditor() != nullptr)
+    {
+        midiPresetLoadPending.exchange (true);
+        return;
+    }
+
+    // Called from processBlock: the callback lock is already held by this thread and is
+    // re-entered here, so the rest of the block runs with the new state.
+    suspendProcessing (true);
+
+    if (auto document = readPresetFile (getMidiPresetFile (midiPresetFiles, midiProgram.load())))
+        applyStateTree (juce::ValueTree::fromXml (*document));
+
+    suspendProcessing (false);
+}
+
+//==============================================================================
+void QuorilAudioProcessor::setPresetName (const juce::String& name)
+{
+    auto metadata = parameters.state.getChildWithName ("Metadata");
+
+    if (! metadata.isValid())
+    {
+        metadata = juce::ValueTree ("Metadata");
+        parameters.state.appendChild (metadata, nullptr);
+    }
+
+    metadata.setProperty ("preset_name", name, nullptr);
+}
+
+juce::String QuorilAudioProcessor::getPresetName() const
+{
+    return parameters.state.getChildWithName ("Metadata").getProperty ("preset_name", juce::String()).toString();
+}
