@@ -50,6 +50,8 @@ QuorilAudioProcessor::QuorilAudioProcessor()
                           .withOutput ("Output", juce::AudioChannelSet::stereo(), true)),
       parameters (*this, nullptr)
 {
+    buildEngine();
+
     dryBuffer.setSize (2, 512);
 
     parameterTable = std::make_unique<ParameterTable> (parameters);
@@ -65,6 +67,9 @@ QuorilAudioProcessor::QuorilAudioProcessor()
 
     // The MIDI slots are listed once, for the life of this instance.
     midiPresetFiles = getMidiPresetFiles();
+
+    createParameterRamps();
+    groupTrajectoryParameters();
 
     settingsFile = std::make_unique<juce::PropertiesFile> (getSettingsFileOptions());
 
@@ -88,10 +93,16 @@ void QuorilAudioProcessor::prepareToPlay (double newSampleRate, int maximumExpec
         gain->setRampDurationSeconds (0.06);
     }
 
+    prepareEngine (newSampleRate);
+
     dryBuffer.setSize (2, maximumExpectedSamplesPerBlock + 32);
 
     trajectoryCounter = 0;
     trajectoryPeriod = (int) (newSampleRate * 256.0 / 44100.0);
+
+    for (auto* ramp : { xPosRamp.get(), yPosRamp.get(), diffRamps[0].get(), diffRamps[1].get(),
+                        diffRamps[2].get(), diffRamps[3].get() })
+        ramp->prepare (newSampleRate, 0.06, maximumExpectedSamplesPerBlock);
 
     dryWetLastTarget = parameterTable->raw (ParameterTable::dryWet);
     dryWetCoefficient = (float) std::exp (-1.0 / (double) ((float) newSampleRate * 0.06f));
@@ -102,8 +113,6 @@ void QuorilAudioProcessor::prepareToPlay (double newSampleRate, int maximumExpec
 }
 
 void QuorilAudioProcessor::releaseResources() {}
-
-void QuorilAudioProcessor::processBlock (juce::AudioBuffer<float>&, juce::MidiBuffer&) {}
 
 double QuorilAudioProcessor::getTailLengthSeconds() const { return 0.0; }
 bool QuorilAudioProcessor::acceptsMidi() const { return true; }

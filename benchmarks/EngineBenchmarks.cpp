@@ -1,0 +1,168 @@
+// Throughput of one processor instance at 48 kHz, stereo, 512-sample blocks, with JUCE's reverb on
+// the same buffers as a yardstick. Reported counters:
+//   rtf      processing time / audio time (0.01 = one hundred times faster than real time)
+//   xReverb  processing time / the reverb's processing time for the same audio
+
+#include <benchmark/benchmark.h>
+
+#include <juce_audio_processors/juce_audio_processors.h>
+#include <juce_dsp/juce_dsp.h>
+
+#include "processor/QuorilAudioProcessor.h"
+
+#include <chrono>
+#include <cmath>
+#include <cstdlib>
+
+namespace
+{
+constexpr double sampleRate = 48000.0;
+constexpr int blockSize = 512;
+constexpr int warmUpBlocks = 400; // about 4 s: the grain buffers fill up
+double reverbSecondsPerBlock = 0.0;
+
+void fillInput (juce::AudioBuffer<float>& buffer, juce::Random& random, int blockIndex)
+{
+    for (int ch = 0; ch < buffer.getNumChannels(); ++ch)
+    {
+        float* data = buffer.getWritePointer (ch);
+        for (int i = 0; i < buffer.getNumSamples(); ++i)
+        {
+            const float t = (float) (blockIndex * blockSize + i);
+            data[i] = 0.3f * std::sin (0.0291f * t * (1.0f + 0.01f * (float) ch)) + 0.1f * (random.nextFloat() - 0.5f);
+        }
+    }
+}
+
+// Engine settings as the random generator makes them for a new instance (rand() / 32767 draws
+// through the setting ranges), with the given density.
+void generateSettings (QuorilAudioProcessor& p, int density, unsigned seed)
+{
+    std::srand (seed);
+    auto draw = [] { return (float) std::rand() / 32767.0f; };
+
+    for (int pole = 0; pole < 4; ++pole)
+    {
+        for (int ch = 0; ch < 2; ++ch)
+        {
+            auto& r = p.resonatorSettings[(size_t) pole][(size_t) ch];
+            r.freq = p.resonatorFreqRange.convertFrom0to1 (draw());
+            r.feed = p.resonatorFeedRange.convertFrom0to1 (draw());
+
+            auto& g = p.granulizerSettings[(size_t) pole][(size_t) ch];
+            g.density = density;
+            g.envelope = 2;
+            const float ms = draw() > 0.5f ? p.grainSizeShortRange.convertFrom0to1 (draw())
+                                           : p.grainSizeLongRange.convertFrom0to1 (draw());
+            g.size = (float) ((double) (ms * 0.001f) * p.sampleRate);
+            g.speed = draw() > 0.5f ? p.grainSpeedNarrowRange.convertFrom0to1 (draw())
+                                    : p.grainSpeedWideRange.convertFrom0to1 (draw());
+            g.sizeRnd = p.sizeJitterRange.convertFrom0to1 (draw());
+            g.ampRnd = draw();
+            g.speedRnd = draw() > 0.5f ? p.speedJitterFineRange.convertFrom0to1 (draw())
+                                       : p.speedJitterWideRange.convertFrom0to1 (draw());
+        }
+    }
+
+    for (auto& d : p.diffuserSettings)
+        d.feed = p.diffuserFeedRange.convertFrom0to1 (draw());
+}
+
+void report (benchmark::State& state, double seconds, long blocks)
+{
+    const double perBlock = seconds / (double) blocks;
+    state.counters["rtf"] = perBlock / ((double) blockSize / sampleRate);
+
+    if (reverbSecondsPerBlock > 0.0)
+        state.counters["xReverb"] = perBlock / reverbSecondsPerBlock;
+}
+
+void BM_JuceReverb (benchmark::State& state)
+{
+    juce::dsp::Reverb reverb;
+    reverb.prepare ({ sampleRate, (juce::uint32) blockSize, 2 });
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::Random random (1);
+    int blockIndex = 0;
+    double seconds = 0.0;
+    long blocks = 0;
+
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        fillInput (buffer, random, blockIndex++);
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        juce::dsp::AudioBlock<float> block (buffer);
+        reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
+        seconds += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
+        ++blocks;
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+    }
+
+    reverbSecondsPerBlock = seconds / (double) blocks;
+    report (state, seconds, blocks);
+}
+
+void BM_ProcessBlock (benchmark::State& state)
+{
+    juce::ScopedNoDenormals noDenormals;
+    QuorilAudioProcessor p;
+    p.prepareToPlay (sampleRate, blockSize);
+    generateSettings (p, (int) state.range (0), 1234u);
+
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::MidiBuffer midi;
+    juce::Random random (1);
+    int blockIndex = 0;
+
+    for (int i = 0; i < warmUpBlocks; ++i)
+    {
+        fillInput (buffer, random, blockIndex++);
+        p.processBlock (buffer, midi);
+    }
+
+    double seconds = 0.0;
+    long blocks = 0;
+
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        fillInput (buffer, random, blockIndex++);
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        p.processBlock (buffer, midi);
+        seconds += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
+        ++blocks;
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+    }
+
+    report (state, seconds, blocks);
+}
+} // namespace
+
+BENCHMARK (BM_JuceReverb)->Unit (benchmark::kMicrosecond)->MinTime (1.0);
+BENCHMARK (BM_ProcessBlock)->Arg (8)->Arg (64)->Unit (benchmark::kMicrosecond)->MinTime (2.0);
+
+int main (int argc, char** argv)
+{
+    // Keep the processor's folders and settings file out of the user's home.
+    std::string home = "/tmp/quoril-bench-home-XXXXXX";
+    if (mkdtemp (home.data()) != nullptr)
+    {
+        setenv ("HOME", home.c_str(), 1);
+        unsetenv ("XDG_CONFIG_HOME");
+    }
+
+    {
+        juce::ScopedJuceInitialiser_GUI juce;
+        benchmark::Initialize (&argc, argv);
+        benchmark::RunSpecifiedBenchmarks();
+        benchmark::Shutdown();
+    }
+
+    juce::File (juce::String (home)).deleteRecursively();
+    return 0;
+}

@@ -1,0 +1,302 @@
+#include "QuorilAudioProcessor.h"
+
+#include "../engine/Diffuser.h"
+#include "../engine/EngineMath.h"
+#include "../engine/Granulizer.h"
+#include "../engine/ParameterRamp.h"
+
+using namespace quoril::engine;
+
+namespace
+{
+constexpr int numPoles = 4;
+constexpr int numEngineChannels = 2;
+
+bool engineIsPrepared (const QuorilAudioProcessor& p)
+{
+    for (const auto& diffuser : p.diffusers)
+        if (diffuser == nullptr || diffuser->stages[0].buffer.getNumSamples() <= 0)
+            return false;
+
+    return true;
+}
+
+// The longest stretch that the dry copy and the ramp buffers hold.
+int blockCapacity (const QuorilAudioProcessor& p)
+{
+    int capacity = p.dryBuffer.getNumSamples();
+
+    for (auto* ramp : { p.xPosRamp.get(), p.yPosRamp.get(), p.diffRamps[0].get(), p.diffRamps[1].get(),
+                        p.diffRamps[2].get(), p.diffRamps[3].get() })
+        capacity = std::min (capacity, ramp->capacity());
+
+    return capacity;
+}
+
+void applyGain (juce::dsp::Gain<float>& gain, float decibels, juce::AudioBuffer<float>& buffer, int start, int n)
+{
+    gain.setGainDecibels (decibels);
+
+    if (n <= 0)
+        return;
+
+    auto block = juce::dsp::AudioBlock<float> (buffer).getSubBlock ((size_t) start, (size_t) n);
+    gain.process (juce::dsp::ProcessContextReplacing<float> (block));
+}
+
+// Steps 5 to 13 of the block on samples start .. start + n - 1 of the buffer.
+void processStretch (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int start, int n, int nIn)
+{
+    const auto& table = *p.parameterTable;
+
+    // Ramps.
+    p.xPosRamp->process (table.raw (ParameterTable::xPos), n);
+    p.yPosRamp->process (table.raw (ParameterTable::yPos), n);
+
+    for (int pole = 0; pole < numPoles; ++pole)
+        p.diffRamps[(size_t) pole]->process (table.raw (ParameterTable::diffIndex (pole)), n);
+
+    const float* xRamp = p.xPosRamp->values();
+    const float* yRamp = p.yPosRamp->values();
+    const float* diffRamp[numPoles];
+
+    for (int pole = 0; pole < numPoles; ++pole)
+        diffRamp[pole] = p.diffRamps[(size_t) pole]->values();
+
+    // Flags.
+    bool linked[numPoles];
+
+    for (int pole = 0; pole < numPoles; ++pole)
+        linked[pole] = table.raw (ParameterTable::linkIndex (pole)) > 0.5f;
+
+    const bool trajectoryOn = table.raw (ParameterTable::trajectory) > 0.5f;
+
+    // Dry copy, before the input gain.
+    if (n > 0)
+        for (int ch = 0; ch < nIn; ++ch)
+            p.dryBuffer.copyFrom (ch, 0, buffer, ch, start, n);
+
+    applyGain (p.inputGain, table.raw (ParameterTable::inGain), buffer, start, n);
+
+    // The sound engine, one channel after the other.
+    for (int ch = 0; ch < nIn; ++ch)
+    {
+        auto& diffuser = *p.diffusers[(size_t) ch];
+        diffuser.feed = p.diffuserSettings[ch].feed;
+        diffuser.damp = p.diffuserSettings[ch].damp;
+        diffuser.recoverIfNonFinite();
+
+        for (int pole = 0; pole < numPoles; ++pole)
+        {
+            const int source = linked[pole] ? 0 : ch;
+            p.granulizers[(size_t) pole][(size_t) ch].setParameters (p.granulizerSettings[(size_t) pole][(size_t) source]);
+
+            auto& r = p.resonatorStates[(size_t) pole][(size_t) ch];
+            const auto& settings = p.resonatorSettings[(size_t) pole][(size_t) source];
+            r.freq = settings.freq;
+            r.feed = settings.feed;
+        }
+
+        for (int pole = 0; pole < numPoles; ++pole)
+        {
+            auto& r = p.resonatorStates[(size_t) pole][(size_t) ch];
+            r.coefficient = resonatorCoefficient (r.freq, r.sampleRate);
+            recoverIfNonFinite (r);
+        }
+
+        if (n <= 0)
+            continue;
+
+        float* data = buffer.getWritePointer (ch, start);
+
+        for (int i = 0; i < n; ++i)
+        {
+            if (ch == 0)
+            {
+                if (p.trajectoryCounter == 0)
+                {
+                    if (trajectoryOn)
+                    {
+                        p.advanceTrajectory();
+                        p.trajectoryX = p.currentX.load();
+                        p.trajectoryY = p.currentY.load();
+                    }
+                    else
+                    {
+                        p.currentX.exchange (table.raw (ParameterTable::xPos));
+                        p.currentY.exchange (table.raw (ParameterTable::yPos));
+                        p.xRising = p.yRising = true;
+                    }
+                }
+
+                if (++p.trajectoryCounter >= p.trajectoryPeriod)
+                    p.trajectoryCounter = 0;
+            }
+
+            const float x = data[i];
+            float direct[numPoles], send[numPoles];
+
+            for (int pole = 0; pole < numPoles; ++pole)
+            {
+                const float g = p.granulizers[(size_t) pole][(size_t) ch].processSample (x);
+                const float out = processResonator (p.resonatorStates[(size_t) pole][(size_t) ch], g);
+                const float d = diffRamp[pole][i];
+                direct[pole] = (1.0f - d) * out;
+                send[pole] = d * out;
+            }
+
+            float X, Y;
+
+            if (trajectoryOn)
+            {
+                X = p.trajectoryX;
+                Y = p.trajectoryY;
+            }
+            else
+            {
+                X = juce::jlimit (0.0f, 1.0f, xRamp[i]);
+                Y = juce::jlimit (0.0f, 1.0f, yRamp[i]);
+            }
+
+            const float D = (1.0f - X) * direct[0] * (1.0f - Y) + X * direct[1] * (1.0f - Y)
+                            + Y * direct[2] * (1.0f - X) + X * direct[3] * Y;
+            const float S = (1.0f - X) * send[0] * (1.0f - Y) + X * send[1] * (1.0f - Y)
+                            + Y * send[2] * (1.0f - X) + X * send[3] * Y;
+
+            data[i] = diffuser.processSample (S) + D;
+        }
+    }
+
+    applyGain (p.outputGain, table.raw (ParameterTable::outGain), buffer, start, n);
+
+    // DC blocker and level.
+    float levelSum = 0.0f;
+
+    for (int ch = 0; ch < nIn && n > 0; ++ch)
+    {
+        auto& b = p.dcBlockers[ch];
+        recoverIfNonFinite (b);
+        float* data = buffer.getWritePointer (ch, start);
+
+        for (int i = 0; i < n; ++i)
+        {
+            const double x = data[i];
+            const double y = (x - b.previousInput) + b.coefficient * b.previousOutput;
+            b.previousInput = x;
+            b.previousOutput = y;
+            data[i] = (float) y;
+        }
+
+        levelSum += buffer.getRMSLevel (ch, start, n);
+    }
+
+    // Dry/wet crossfade.
+    const float target = table.raw (ParameterTable::dryWet);
+    const float a = p.dryWetCoefficient;
+    float* wet[numEngineChannels] = {};
+    const float* dry[numEngineChannels] = {};
+
+    for (int ch = 0; ch < nIn && n > 0; ++ch)
+    {
+        wet[ch] = buffer.getWritePointer (ch, start);
+        dry[ch] = p.dryBuffer.getReadPointer (ch);
+    }
+
+    for (int i = 0; i < n; ++i)
+    {
+        const bool rising = target >= p.dryWetLastTarget;
+        p.dryWetValue = (float) ((1.0 - (double) a) * (double) p.dryWetLastTarget + (double) (a * p.dryWetValue));
+        p.dryWetLastTarget = target;
+
+        if ((rising && p.dryWetValue > target) || (! rising && p.dryWetValue < target))
+            p.dryWetValue = target;
+
+        for (int ch = 0; ch < nIn; ++ch)
+            wet[ch][i] = (wet[ch][i] - dry[ch][i]) * p.dryWetValue + dry[ch][i];
+    }
+
+    p.outputLevel.exchange (nIn > 0 ? levelSum / (float) nIn : 0.0f);
+}
+} // namespace
+
+//==============================================================================
+void QuorilAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midiMessages)
+{
+    juce::ScopedNoDenormals noDenormals;
+
+    const int nOut = getTotalNumOutputChannels();
+    const int numSamples = buffer.getNumSamples();
+
+    // The engine runs on at most two channels, and only on channels the buffer has.
+    const int nIn = juce::jmin (getTotalNumInputChannels(), buffer.getNumChannels(), numEngineChannels);
+
+    for (int ch = getTotalNumInputChannels(); ch < juce::jmin (nOut, buffer.getNumChannels()); ++ch)
+        buffer.clear (ch, 0, numSamples);
+
+    // Program change: the last one of the block counts.
+    int program = -1;
+
+    for (const auto metadata : midiMessages)
+        if (metadata.numBytes >= 2 && (metadata.data[0] & 0xF0) == 0xC0)
+            program = metadata.data[1];
+
+    loadMidiPreset (program);
+
+    midiMap.processMidi (midiMessages, parameters);
+
+    // Before the first preparation there is no engine to run: the input passes unchanged.
+    if (! engineIsPrepared (*this))
+        return;
+
+    // A block longer than the prepared maximum is processed in stretches that fit.
+    const int capacity = blockCapacity (*this);
+
+    if (numSamples <= capacity)
+    {
+        processStretch (*this, buffer, 0, numSamples, nIn);
+        return;
+    }
+
+    for (int start = 0; start < numSamples; start += capacity)
+        processStretch (*this, buffer, start, juce::jmin (capacity, numSamples - start), nIn);
+}
+
+//==============================================================================
+void QuorilAudioProcessor::advanceTrajectory()
+{
+    const auto& table = *parameterTable;
+
+    struct Axis
+    {
+        float next, lo, hi;
+    };
+
+    auto step = [] (float current, bool rising, float pos, float rate, float range)
+    {
+        const float stepSize = rate * 0.01f;
+        Axis axis;
+        axis.next = rising ? current + stepSize : current - stepSize;
+        axis.lo = juce::jlimit (0.0f, 1.0f, pos - range);
+        axis.hi = juce::jlimit (0.0f, 1.0f, pos + range);
+        return axis;
+    };
+
+    const auto x = step (currentX.load(), xRising, table.raw (ParameterTable::xPos),
+                         table.raw (ParameterTable::xTrajAmount), table.raw (ParameterTable::xTrajRange));
+    const auto y = step (currentY.load(), yRising, table.raw (ParameterTable::yPos),
+                         table.raw (ParameterTable::yTrajAmount), table.raw (ParameterTable::yTrajRange));
+
+    if (x.lo > x.next || x.next > x.hi)
+        xRising = ! xRising;
+
+    if (y.lo > y.next || y.next > y.hi)
+        yRising = ! yRising;
+
+    currentX.exchange (x.lo > x.next ? x.lo : juce::jmin (x.hi, x.next));
+    currentY.exchange (y.lo > y.next ? y.lo : juce::jmin (y.hi, y.next));
+
+    trajectoryBounds.xMin.exchange (x.lo);
+    trajectoryBounds.xMax.exchange (x.hi);
+    trajectoryBounds.yMin.exchange (y.lo);
+    trajectoryBounds.yMax.exchange (y.hi);
+}
