@@ -99,7 +99,7 @@ TEST (HostState, TheClientSavesTheBlobWithItsPrivateChunkAndRestoresIt)
 }
 
 // Needs processBlock to apply the controller map; enable once the audio path is merged.
-TEST (HostState, DISABLED_AControllerBoundThroughTheRestoredStateMovesItsParameter)
+TEST (HostState, AControllerBoundThroughTheRestoredStateMovesItsParameter)
 {
     auto instance = createInstance();
     ASSERT_NE (instance, nullptr);

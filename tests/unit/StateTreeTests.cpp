@@ -138,7 +138,9 @@ TEST (StateTree, NodesOutsideThePolesAndChannelsAreSkipped)
     QuorilAudioProcessor p;
     ensureRecords (p);
     const auto before = p.granulizerSettings;
+    const auto resonatorBefore = p.resonatorSettings;
     const auto diffuserBefore = p.diffuserSettings[1].feed;
+    const auto otherDiffuserBefore = p.diffuserSettings[0].feed;
 
     p.applyStateTree (parse (R"(<Quoril>
         <Granulizer pole="4" channel="0" density="3" size="50"/>
@@ -154,11 +156,11 @@ TEST (StateTree, NodesOutsideThePolesAndChannelsAreSkipped)
         for (int channel = 0; channel < 2; ++channel)
         {
             EXPECT_EQ (p.granulizerSettings[(size_t) pole][(size_t) channel].density, before[(size_t) pole][(size_t) channel].density);
-            EXPECT_EQ (p.resonatorSettings[(size_t) pole][(size_t) channel].freq, 220.0f);
+            EXPECT_EQ (p.resonatorSettings[(size_t) pole][(size_t) channel].freq, resonatorBefore[(size_t) pole][(size_t) channel].freq);
         }
     EXPECT_NE (diffuserBefore, 0.25f);
     EXPECT_EQ (p.diffuserSettings[1].feed, 0.25f); // a diffuser ignores "pole"
-    EXPECT_EQ (p.diffuserSettings[0].feed, 0.0f);
+    EXPECT_EQ (p.diffuserSettings[0].feed, otherDiffuserBefore);
 
     // Saving leaves such nodes as they were.
     const auto doc = p.createStateTree();
@@ -205,6 +207,7 @@ TEST (StateTree, NumbersThatAreNotFiniteCountAsAbsent)
     QuorilAudioProcessor p;
     ensureRecords (p);
     p.resonatorSettings[0][0].freq = 300.0f;
+    p.resonatorSettings[0][0].feed = 0.75f;
     p.granulizerSettings[0][0].speed = 1.25f;
     p.diffuserSettings[0].damp = 0.5f;
     setValue (p, "x_pos", 0.25f);
@@ -221,7 +224,7 @@ TEST (StateTree, NumbersThatAreNotFiniteCountAsAbsent)
     EXPECT_EQ (valueOf (p, "x_pos"), 0.5f);  // default
     EXPECT_EQ (valueOf (p, "in_gain"), 0.0f); // default
     EXPECT_EQ (p.resonatorSettings[0][0].freq, 300.0f);
-    EXPECT_EQ (p.resonatorSettings[0][0].feed, 0.9f);
+    EXPECT_EQ (p.resonatorSettings[0][0].feed, 0.75f);
     EXPECT_EQ (p.granulizerSettings[0][0].speed, 1.25f);
     EXPECT_EQ (p.granulizerSettings[0][0].size, 4410.0f);
     EXPECT_EQ (p.granulizerSettings[0][0].sizeRnd, 0.0f); // text that is no number reads 0
