@@ -58,6 +58,9 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     parameters.state = juce::ValueTree ("Quoril");
     createDefaultState();
 
+    createParameterRamps();
+    groupTrajectoryParameters();
+
     factoryPresets.loadFactoryPresets();
 
     // The user preset folder and its MIDI sub-folder; a folder that cannot be made is ignored.
@@ -67,9 +70,6 @@ QuorilAudioProcessor::QuorilAudioProcessor()
 
     // The MIDI slots are listed once, for the life of this instance.
     midiPresetFiles = getMidiPresetFiles();
-
-    createParameterRamps();
-    groupTrajectoryParameters();
 
     settingsFile = std::make_unique<juce::PropertiesFile> (getSettingsFileOptions());
 
