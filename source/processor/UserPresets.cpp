@@ -1,6 +1,6 @@
 #include "QuorilAudioProcessor.h"
 
-#include <cstring>
+#include "XmlTextCheck.h"
 
 #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
  #include <sys/stat.h>
@@ -35,81 +35,6 @@ bool isPlainFile (const juce::File& file)
    #endif
 }
 
-// The parser and the tree conversion recurse once per nesting level. A state document is two
-// levels deep, so anything far deeper is refused before it could exhaust the stack. Comments,
-// CDATA sections, declarations and quoted attribute values are skipped so that nothing in
-// them can hide a level.
-bool nestingStaysWithin (const juce::String& text, int limit)
-{
-    const auto skipPast = [] (juce::String::CharPointerType& p, const char* terminator)
-    {
-        const auto length = (int) std::strlen (terminator);
-
-        while (! p.isEmpty() && p.compareUpTo (juce::CharPointer_ASCII (terminator), length) != 0)
-            ++p;
-
-        if (! p.isEmpty())
-            p += length;
-    };
-
-    int depth = 0;
-    auto p = text.getCharPointer();
-
-    while (! p.isEmpty())
-    {
-        if (*p != '<')
-        {
-            ++p;
-            continue;
-        }
-
-        if (p.compareUpTo (juce::CharPointer_ASCII ("<!--"), 4) == 0)
-        {
-            skipPast (p, "-->");
-        }
-        else if (p.compareUpTo (juce::CharPointer_ASCII ("<![CDATA["), 9) == 0)
-        {
-            skipPast (p, "]]>");
-        }
-        else if (p[1] == '?')
-        {
-            skipPast (p, "?>");
-        }
-        else if (p[1] == '!')
-        {
-            skipPast (p, ">");
-        }
-        else if (p[1] == '/')
-        {
-            depth = juce::jmax (0, depth - 1);
-            skipPast (p, ">");
-        }
-        else
-        {
-            if (++depth > limit)
-                return false;
-
-            // Walk the start tag, stepping over quoted values; "/>" closes it at once.
-            for (++p; ! p.isEmpty() && *p != '>'; ++p)
-            {
-                if (*p == '"' || *p == '\'')
-                {
-                    const auto quote = *p;
-                    for (++p; ! p.isEmpty() && *p != quote; ++p) {}
-
-                    if (p.isEmpty())
-                        break;
-                }
-                else if (*p == '/' && p[1] == '>')
-                {
-                    depth = juce::jmax (0, depth - 1);
-                }
-            }
-        }
-    }
-
-    return true;
-}
 } // namespace
 
 std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file)
@@ -128,10 +53,10 @@ std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file)
     if (bytesRead == 0 || (juce::int64) bytesRead > maxPresetFileBytes)
         return {};
 
-    const auto text = juce::String::createStringFromData (data.getData(), (int) data.getSize());
-
-    if (! nestingStaysWithin (text, 32))
+    if (! isAcceptableXmlText (static_cast<const char*> (data.getData()), data.getSize()))
         return {};
+
+    const auto text = juce::String::createStringFromData (data.getData(), (int) data.getSize());
 
     // Parsing the text (rather than the file) leaves the document without an input source,
     // so a DOCTYPE cannot make the parser open other files.
