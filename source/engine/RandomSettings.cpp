@@ -4,10 +4,14 @@
 
 namespace
 {
-// One draw of the runtime generator, scaled to 0..1 (both ends included).
+// Draws are whole numbers 0..32767 divided by 32767 in single precision, so 0 and 1 are both
+// reachable. Where the runtime generator has a wider range, its top 15 bits are taken.
+static_assert ((RAND_MAX + 1LL) % 32768 == 0, "the runtime generator's range must be a multiple of 32768");
+
 float drawUnit()
 {
-    return (float) ((double) std::rand() / (double) RAND_MAX);
+    const int drawn = (int) (std::rand() / ((RAND_MAX + 1LL) / 32768));
+    return (float) drawn / 32767.0f;
 }
 
 // A coin above one half picks the first range, anything else the second.

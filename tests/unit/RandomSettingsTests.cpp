@@ -1,5 +1,6 @@
 #include "PresetTestSupport.h"
 
+#include <cmath>
 #include <cstdlib>
 
 using namespace quoril::test;
@@ -7,7 +8,10 @@ using namespace quoril::test;
 namespace
 {
 bool within (float v, float lo, float hi) { return v >= lo && v <= hi; }
-float unitOf (int drawn) { return (float) ((double) drawn / (double) RAND_MAX); }
+// A draw is one of the 32768 steps 0/32767 .. 32767/32767; a wider runtime generator gives
+// its top 15 bits.
+float unitOf (int drawn) { return (float) (int) (drawn / ((RAND_MAX + 1LL) / 32768)) / 32767.0f; }
+bool onDrawGrid (float v) { const double steps = (double) v * 32767.0; return std::abs (steps - std::round (steps)) < 1.0e-3; }
 
 struct RandomSettings : ::testing::Test
 {
@@ -49,6 +53,7 @@ TEST_F (RandomSettings, StayInTheirRangesAndUseBothRangesOfEachCoin)
                 EXPECT_PRED3 (within, g.speed, 0.5f, 2.0f);
                 EXPECT_PRED3 (within, g.sizeRnd, 0.0f, 0.25f);
                 EXPECT_PRED3 (within, g.ampRnd, 0.0f, 1.0f);
+                EXPECT_PRED1 (onDrawGrid, g.ampRnd);
                 EXPECT_PRED3 (within, g.speedRnd, 0.0f, 0.5f);
                 EXPECT_PRED3 (within, r.freq, 80.0f, 960.0f);
                 EXPECT_PRED3 (within, r.feed, 0.0f, 0.9f);
@@ -106,7 +111,7 @@ TEST_F (RandomSettings, DrawOrder)
                                                       : 0.5f + 1.5f * unitOf (r[5]);
             EXPECT_FLOAT_EQ (g.speed, speed);
             EXPECT_FLOAT_EQ (g.sizeRnd, 0.25f * unitOf (r[6]));
-            EXPECT_FLOAT_EQ (g.ampRnd, unitOf (r[7]));
+            EXPECT_EQ (g.ampRnd, unitOf (r[7]));
 
             const float speedJitter = unitOf (r[8]) > 0.5f ? 0.01f * unitOf (r[9]) : 0.5f * unitOf (r[9]);
             EXPECT_FLOAT_EQ (g.speedRnd, speedJitter);
