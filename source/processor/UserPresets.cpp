@@ -53,10 +53,18 @@ std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file)
     if (bytesRead == 0 || (juce::int64) bytesRead > maxPresetFileBytes)
         return {};
 
-    if (! isAcceptableXmlText (static_cast<const char*> (data.getData()), data.getSize()))
-        return {};
+    const auto* bytes = static_cast<const char*> (data.getData());
+    const auto text = juce::String::createStringFromData (bytes, (int) data.getSize());
 
-    const auto text = juce::String::createStringFromData (data.getData(), (int) data.getSize());
+    // Text marked as UTF-16 by its byte-order mark is decoded before it is checked; any other
+    // text must be well-formed UTF-8 as it stands.
+    const bool isUtf16 = data.getSize() >= 2
+                      && (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (bytes)
+                          || juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (bytes));
+
+    if (isUtf16 ? ! isAcceptableXmlText (text.toRawUTF8(), text.getNumBytesAsUTF8())
+                : ! isAcceptableXmlText (bytes, data.getSize()))
+        return {};
 
     // Parsing the text (rather than the file) leaves the document without an input source,
     // so a DOCTYPE cannot make the parser open other files.

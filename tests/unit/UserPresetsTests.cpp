@@ -88,6 +88,17 @@ TEST_F (MidiPresets, ReadingRefusesFilesThatAreNotSmallWellFormedDocuments)
     ASSERT_NE (good, nullptr);
     EXPECT_EQ (good->getTagName(), "Quoril");
 
+    // A document stored as UTF-16 with its byte-order mark is read like its UTF-8 text.
+    {
+        const auto utf16 = folder.getChildFile ("utf16.qpst");
+        ASSERT_TRUE (utf16.replaceWithText (stateDocument (0.25f, 0.75f, "Wide"), true, true));
+        auto wide = readPresetFile (utf16);
+        ASSERT_NE (wide, nullptr);
+        EXPECT_EQ (wide->getTagName(), "Quoril");
+        ASSERT_NE (wide->getChildByName ("Metadata"), nullptr);
+        EXPECT_EQ (wide->getChildByName ("Metadata")->getStringAttribute ("preset_name"), "Wide");
+    }
+
     // A shallow document with a comment and a quoted '>' is read.
     write ("commented.qpst", "<Quoril><!-- <x> --><Metadata preset_name=\"a>b\"/></Quoril>");
     EXPECT_NE (readPresetFile (folder.getChildFile ("commented.qpst")), nullptr);
