@@ -37,7 +37,18 @@ void QuorilAudioProcessor::setStateInformation (const void* data, int sizeInByte
         return;
 
     // The controller map travels as an element of the document, found whatever its letter case.
-    if (auto* mapElement = xml->getChildByName (midiMapTreeType))
+    // (The framework's lookup by name matches in any case too, but asserts when the case differs.)
+    juce::XmlElement* mapElement = nullptr;
+    for (auto* child : xml->getChildIterator())
+    {
+        if (child->getTagName().equalsIgnoreCase (midiMapTreeType))
+        {
+            mapElement = child;
+            break;
+        }
+    }
+
+    if (mapElement != nullptr)
     {
         const juce::XmlElement mapCopy (*mapElement);
         xml->removeChildElement (mapElement, true);
