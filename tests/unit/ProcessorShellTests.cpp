@@ -78,17 +78,6 @@ TEST (ParameterTable, HoldsTheEighteenParametersInOrderWithTheirRangesAndDefault
     }
 }
 
-TEST (ParameterTable, IndexHelpersMatchTheIds)
-{
-    QuorilAudioProcessor p;
-    const auto& ids = p.parameterTable->ids;
-    EXPECT_EQ (ids[ParameterTable::diffIndex (0)], "pole_a_diff");
-    EXPECT_EQ (ids[ParameterTable::diffIndex (3)], "pole_d_diff");
-    EXPECT_EQ (ids[ParameterTable::linkIndex (1)], "stereo_link_b");
-    EXPECT_EQ (ids[ParameterTable::dryWet], "dry_wet");
-    EXPECT_EQ (ids[ParameterTable::outGain], "out_gain");
-}
-
 TEST (ParameterTable, GainTextsAsTheHostShowsThem)
 {
     QuorilAudioProcessor p;
@@ -152,53 +141,6 @@ TEST (ProcessorShell, AcceptsOnlyStereoInWithStereoOut)
     EXPECT_EQ (p.getBus (false, 0)->getName(), "Output");
 }
 
-TEST (ProcessorShell, FixedAnswersToTheHost)
-{
-    QuorilAudioProcessor p;
-    EXPECT_EQ (p.getName(), "Quoril");
-    EXPECT_EQ (p.getTailLengthSeconds(), 0.0);
-    EXPECT_TRUE (p.acceptsMidi());
-    EXPECT_FALSE (p.producesMidi());
-    EXPECT_FALSE (p.isMidiEffect());
-    EXPECT_TRUE (p.hasEditor());
-    EXPECT_EQ (p.getNumPrograms(), 1);
-    EXPECT_EQ (p.getCurrentProgram(), 0);
-    p.setCurrentProgram (3);
-    EXPECT_EQ (p.getCurrentProgram(), 0);
-    EXPECT_EQ (p.getProgramName (0), juce::String());
-}
-
-TEST (ProcessorShell, ConstructedValues)
-{
-    QuorilAudioProcessor p;
-    EXPECT_EQ (p.sampleRate, 44100.0);
-    EXPECT_EQ (p.trajectoryPeriod, 256);
-    EXPECT_EQ (p.trajectoryCounter, 0);
-    EXPECT_EQ (p.dryBuffer.getNumChannels(), 2);
-    EXPECT_EQ (p.dryBuffer.getNumSamples(), 512);
-    EXPECT_EQ (p.dryWetValue, 0.5f);
-    EXPECT_EQ (p.dryWetLastTarget, 0.5f);
-    EXPECT_EQ (p.dryWetCoefficient, 0.0f);
-    EXPECT_EQ (p.inputGain.getGainLinear(), 0.0f);
-    EXPECT_EQ (p.outputGain.getGainLinear(), 0.0f);
-    EXPECT_EQ (p.selectedPole, 0);
-    EXPECT_EQ (p.midiProgram.load(), 0);
-    EXPECT_FALSE (p.midiPresetLoadPending.load());
-    EXPECT_EQ (p.panelWidthKey, "panel_width");
-    EXPECT_EQ (p.parameters.state.getType().toString(), "Quoril");
-
-    ASSERT_EQ (p.parameterGroups.groups.size(), 1);
-    EXPECT_FALSE (p.parameterGroups.hostIsAbletonLive);
-
-    EXPECT_EQ (p.resonatorFreqRange.start, 80.0f);
-    EXPECT_EQ (p.resonatorFeedRange.end, 0.9f);
-    EXPECT_EQ (p.grainSizeLongRange.end, 599.0f);
-    EXPECT_EQ (p.grainSizeRange.interval, 0.0f);
-    EXPECT_EQ (p.grainSpeedNarrowRange.end, 1.025f);
-    EXPECT_EQ (p.speedJitterFineRange.interval, 0.0001f);
-    EXPECT_EQ (p.diffuserFeedRange.start, 0.1f);
-}
-
 TEST (ProcessorShell, PrepareToPlayFigures)
 {
     QuorilAudioProcessor p;
@@ -245,25 +187,28 @@ TEST (ProcessorShell, PrepareToPlayPublishesThePositionAndResetsTheClock)
     EXPECT_EQ (p.dryWetValue, 0.3f); // the crossfade goes on from where it was
 }
 
-TEST (SettingsFile, LivesBesideThePresetFolderWithItsOptions)
+TEST (SettingsFile, IsAnXmlFileBesideThePresetFolder)
 {
-    auto options = QuorilAudioProcessor::getSettingsFileOptions();
-    EXPECT_EQ (options.applicationName, "Quoril");
-    EXPECT_EQ (options.filenameSuffix, ".prefs");
-    EXPECT_EQ (options.osxLibrarySubFolder, "Application Support");
-    EXPECT_FALSE (options.commonToAllUsers);
-    EXPECT_FALSE (options.ignoreCaseOfKeyNames);
-    EXPECT_FALSE (options.doNotSave);
-    EXPECT_EQ (options.millisecondsBeforeSaving, 3000);
-    EXPECT_EQ (options.storageFormat, juce::PropertiesFile::storeAsXML);
-    EXPECT_EQ (options.processLock, nullptr);
-
     const auto expected = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
                               .getChildFile ("Orvane_Studio")
                               .getChildFile ("Quoril.prefs");
-    EXPECT_EQ (options.getDefaultFile(), expected);
+    expected.deleteFile();
 
-    QuorilAudioProcessor p;
-    ASSERT_NE (p.getSettingsFile(), nullptr);
-    EXPECT_EQ (p.getSettingsFile()->getFile(), expected);
+    {
+        QuorilAudioProcessor p;
+        auto* settings = p.getSettingsFile();
+        ASSERT_NE (settings, nullptr);
+        EXPECT_EQ (settings->getFile(), expected);
+        EXPECT_EQ (settings->getIntValue (p.panelWidthKey, 800), 800);
+
+        settings->setValue (p.panelWidthKey, 960);
+    } // an unsaved change is written when the processor goes
+
+    auto xml = juce::parseXML (expected);
+    ASSERT_NE (xml, nullptr);
+    EXPECT_EQ (xml->getTagName(), "PROPERTIES");
+
+    QuorilAudioProcessor again;
+    EXPECT_EQ (again.getSettingsFile()->getIntValue ("panel_width", 800), 960);
+    EXPECT_EQ (again.getSettingsFile()->getIntValue ("PANEL_WIDTH", 800), 800); // keys keep their case
 }
