@@ -24,6 +24,19 @@ float wrapIntoSegment (float pos, int start, int effectiveLength) noexcept
 
     return (result >= end || ! (result >= (float) start)) ? (float) start : result;
 }
+// Installs the grain's pending segment if it lies inside the ring, and clears the pending flag.
+inline void takeOverPendingSegment (Grain& grain, int length) noexcept
+{
+    if ((juce::int64) grain.newStart + grain.newLength < length)
+    {
+        grain.start = grain.newStart;
+        grain.length = grain.newLength;
+        grain.pos = (float) grain.newStart;
+        grain.invLength = grain.newLength > 0 ? 1.0f / (float) grain.newLength : 0.0f;
+    }
+
+    grain.pending = false;
+}
 } // namespace
 
 Granulizer::Granulizer()
@@ -143,8 +156,14 @@ float Granulizer::processSample (float input)
         const auto segmentEnd = (juce::int64) grain.start + effectiveLength;
 
         // A segment that reaches the end of the ring (possible after a change of rate) is skipped.
+        // Such a grain never wraps, so a segment drawn for it replaces it at once.
         if (segmentEnd >= length)
+        {
+            if (grain.pending)
+                takeOverPendingSegment (grain, length);
+
             continue;
+        }
 
         const float phase = clampOrLow ((grain.pos - (float) grain.start) * grain.invLength, 0.0f, 1.0f);
         const float w = windowTable[(int) (phase * 2047.0f)];
@@ -174,17 +193,7 @@ float Granulizer::processSample (float input)
         }
 
         if (grain.pending && (grain.lastPos > grain.pos || retrigger != 0))
-        {
-            if ((juce::int64) grain.newStart + grain.newLength < length)
-            {
-                grain.start = grain.newStart;
-                grain.length = grain.newLength;
-                grain.pos = (float) grain.newStart;
-                grain.invLength = grain.newLength > 0 ? 1.0f / (float) grain.newLength : 0.0f;
-            }
-
-            grain.pending = false;
-        }
+            takeOverPendingSegment (grain, length);
     }
 
     retrigger = 0;

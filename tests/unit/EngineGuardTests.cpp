@@ -41,8 +41,8 @@ void expectSoundWithBadValues (const char* name, const std::function<void (Quori
     SCOPED_TRACE (name);
     QuorilAudioProcessor p;
     juce::Random random (17);
-    enginetest::applyGeneratedSettings (p, random);
     p.prepareToPlay (48000.0, 512);
+    enginetest::applyAudibleSettings (p, random);
     enginetest::setParameter (p, "dry_wet", 1.0f);
 
     juce::Random noise (23);

@@ -280,6 +280,15 @@ TEST (Granulizer, GrainReachingTheEndOfTheRingIsSkippedAndTheRestPlays)
     EXPECT_EQ (g.grains[0].pos, 20.0f) << "the skipped grain does not move";
     EXPECT_EQ (g.grains[1].pos, 26.0f);
     EXPECT_EQ (g.retrigger, 0);
+
+    // It cannot wrap, so a segment drawn for it replaces it at once (silently for that sample).
+    g.grains[0].pending = true;
+    g.grains[0].newStart = 5;
+    g.grains[0].newLength = 40;
+    g.processSample (0.0f);
+    EXPECT_FALSE (g.grains[0].pending);
+    EXPECT_EQ (g.grains[0].start, 5);
+    EXPECT_EQ (g.grains[0].pos, 5.0f);
 }
 
 TEST (Granulizer, BlockProcessingMatchesSampleProcessing)
