@@ -11,7 +11,7 @@ void EngineWorkspace::prepare (int maximumSamples)
 
     // Each array starts on a 64-byte boundary.
     const auto stride = (size_t) ((newSize + 15) & ~15);
-    constexpr int numArrays = numChains + 2 + 2 + 2;
+    constexpr int numArrays = numChains + 2 + 2 + 2 + 8 + 4 + 8 + 8;
     storage.assign (stride * numArrays + 16, 0.0f);
 
     auto* base = storage.data();
@@ -31,6 +31,12 @@ void EngineWorkspace::prepare (int maximumSamples)
         direct[ch] = next();
         diffused[ch] = next();
     }
+
+    auto nextSpan = [&] (int arrays) { auto* p = base; base += stride * (size_t) arrays; return p; };
+    shaped = nextSpan (8);
+    diffInterleaved = nextSpan (4);
+    weights[0] = nextSpan (8);
+    weights[1] = nextSpan (8);
 
     size = newSize;
 }

@@ -23,6 +23,12 @@ public:
     float* direct[2] {};
     float* diffused[2] {};
 
+    // The stereo path's interleaved arrays (see PoleBank.h): shaped grain sums, 8 per sample;
+    // diffusion amounts, 4 per sample; blend weights per channel, 8 per sample.
+    float* shaped = nullptr;
+    float* diffInterleaved = nullptr;
+    float* weights[2] {};
+
 private:
     std::vector<float> storage;
     int size = 0;

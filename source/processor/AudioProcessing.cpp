@@ -4,6 +4,7 @@
 #include "../engine/EngineMath.h"
 #include "../engine/EngineWorkspace.h"
 #include "../engine/FastSine.h"
+#include "../engine/PoleBank.h"
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 
@@ -150,44 +151,63 @@ void runEngine (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int s
 
     runTrajectoryClock (p, n, trajectoryOn, xRamp, yRamp, ws.positionX, ws.positionY);
 
-    // Grain sums, shaped for the resonators.
     ResonatorState* states[EngineWorkspace::numChains];
     const int numChains = numPoles * nIn;
 
+    for (int ch = 0; ch < nIn; ++ch)
+        for (int pole = 0; pole < numPoles; ++pole)
+            states[ch * numPoles + pole] = &p.resonatorStates[(size_t) pole][(size_t) ch];
+
+    // Grain sums of every pole and channel.
     for (int ch = 0; ch < nIn; ++ch)
     {
         const float* input = buffer.getReadPointer (ch, start);
 
         for (int pole = 0; pole < numPoles; ++pole)
-        {
-            const int chain = ch * numPoles + pole;
-            float* signal = ws.chains[chain];
-            p.granulizers[(size_t) pole][(size_t) ch].processBlock (input, signal, n);
-            sineBlock (signal, signal, n, 0.9f);
-            states[chain] = &p.resonatorStates[(size_t) pole][(size_t) ch];
-        }
+            p.granulizers[(size_t) pole][(size_t) ch].processBlock (input, ws.chains[ch * numPoles + pole], n);
     }
 
-    runResonatorChains (states, ws.chains, numChains, n);
-
-    for (int chain = 0; chain < numChains; ++chain)
-        sineBlock (ws.chains[chain], ws.chains[chain], n, 1.0f);
-
-    // Blend and diffuser.
-    for (int ch = 0; ch < nIn; ++ch)
+    if (nIn == 2)
     {
-        if (ch == 1 && trajectoryOn)
+        // Both channels at once: resonators in lanes, then both diffusers side by side.
+        makeBlendWeights (ws.positionX, ws.positionY, ws.weights[0], n);
+
+        if (trajectoryOn)
         {
             std::fill_n (ws.positionX, n, p.trajectoryX);
             std::fill_n (ws.positionY, n, p.trajectoryY);
+            makeBlendWeights (ws.positionX, ws.positionY, ws.weights[1], n);
         }
 
-        float* direct = ws.direct[ch];
-        float* diffused = ws.diffused[ch];
-        blendPoles (ws.chains + ch * numPoles, diffRamp, ws.positionX, ws.positionY, direct, diffused, n);
-        p.diffusers[(size_t) ch]->processBlock (diffused, n);
+        const float* weights[2] = { ws.weights[0], trajectoryOn ? ws.weights[1] : ws.weights[0] };
+        interleaveDiffusion (diffRamp, ws.diffInterleaved, n);
+        shapeGrainSums (ws.chains, ws.shaped, 0, n);
+        shapeGrainSums (ws.chains + numPoles, ws.shaped, 1, n);
+        runStereoPoles (states, ws.shaped, ws.diffInterleaved, weights, ws.direct, ws.diffused, n);
+        runDiffuserPair (*p.diffusers[0], *p.diffusers[1], ws.diffused[0], ws.diffused[1], n);
+    }
+    else
+    {
+        for (int chain = 0; chain < numChains; ++chain)
+            sineBlock (ws.chains[chain], ws.chains[chain], n, 0.9f);
 
+        runResonatorChains (states, ws.chains, numChains, n);
+
+        for (int chain = 0; chain < numChains; ++chain)
+            sineBlock (ws.chains[chain], ws.chains[chain], n, 1.0f);
+
+        for (int ch = 0; ch < nIn; ++ch)
+        {
+            blendPoles (ws.chains + ch * numPoles, diffRamp, ws.positionX, ws.positionY, ws.direct[ch], ws.diffused[ch], n);
+            p.diffusers[(size_t) ch]->processBlock (ws.diffused[ch], n);
+        }
+    }
+
+    for (int ch = 0; ch < nIn; ++ch)
+    {
         float* data = buffer.getWritePointer (ch, start);
+        const float* direct = ws.direct[ch];
+        const float* diffused = ws.diffused[ch];
 
         for (int i = 0; i < n; ++i)
             data[i] = diffused[i] + direct[i];

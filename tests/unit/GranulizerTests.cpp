@@ -293,6 +293,10 @@ TEST (Granulizer, GrainReachingTheEndOfTheRingIsSkippedAndTheRestPlays)
 
 TEST (Granulizer, BlockProcessingMatchesSampleProcessing)
 {
+  for (bool wide : { true, false })
+  {
+    SCOPED_TRACE (wide ? "eight lanes" : "four lanes");
+    Granulizer::allowWideLanes = wide;
     juce::Random random (7);
     Granulizer a;
     GranulizerSettings s;
@@ -324,4 +328,6 @@ TEST (Granulizer, BlockProcessingMatchesSampleProcessing)
         EXPECT_EQ (a.grains[k].pos, b.grains[k].pos);
         EXPECT_EQ (a.grains[k].start, b.grains[k].start);
     }
+  }
+  Granulizer::allowWideLanes = true;
 }

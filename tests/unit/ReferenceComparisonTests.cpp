@@ -149,6 +149,12 @@ TEST (ReferenceComparison, BitExactWithTheRuntimeSine)
     EXPECT_EQ (compare (Config::generatedDensity8, true, 120), 0.0f);
     EXPECT_EQ (compare (Config::busyDensity64, true, 60), 0.0f);
     EXPECT_EQ (compare (Config::pinnedSingleGrain, true, 300, 37), 0.0f);
+
+    // The four-lane grain path as well.
+    Granulizer::allowWideLanes = false;
+    EXPECT_EQ (compare (Config::generatedDensity8, true, 60), 0.0f);
+    EXPECT_EQ (compare (Config::busyDensity64, true, 30), 0.0f);
+    Granulizer::allowWideLanes = true;
 }
 
 TEST (ReferenceComparison, BlockSineStaysWithinTolerance)
