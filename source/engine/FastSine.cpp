@@ -1,10 +1,22 @@
 #include "FastSine.h"
+#include "CpuFeatures.h"
 
 #include <cmath>
 #include <emmintrin.h>
 
 namespace quoril::engine
 {
+namespace
+{
+const bool processorHasAvx2 = []
+{
+    __builtin_cpu_init();
+    return __builtin_cpu_supports ("avx2") != 0;
+}();
+} // namespace
+
+bool cpuHasAvx2() noexcept { return processorHasAvx2; }
+
 namespace
 {
 inline bool inFastRange (float v) noexcept { return std::fabs (v) <= 8192.0f; } // false for NaN

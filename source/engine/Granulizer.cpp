@@ -1,5 +1,6 @@
 #include "Granulizer.h"
 #include "EngineMath.h"
+#include "CpuFeatures.h"
 #include "GranulizerSteps.h"
 
 #include <algorithm>
@@ -7,15 +8,6 @@
 #include <emmintrin.h>
 
 using namespace quoril::engine;
-
-namespace
-{
-const bool processorHasAvx2 = []
-{
-    __builtin_cpu_init();
-    return __builtin_cpu_supports ("avx2") != 0;
-}();
-} // namespace
 
 Granulizer::Granulizer()
 {
@@ -315,7 +307,7 @@ void Granulizer::processBlock (const float* input, float* output, int numSamples
         return;
     }
 
-    const bool wide = processorHasAvx2 && allowWideLanes;
+    const bool wide = quoril::engine::useAvx2(); // eight grains at a time, else four
 
     for (int done = 0; done < numSamples; done += chunkSize)
     {

@@ -44,10 +44,6 @@ public:
     // Number of grain slots that sound: the settings' density, used within 0..64.
     int activeGrainCount() const noexcept;
 
-    // Block processing takes eight grains at a time where the processor has AVX2, four otherwise;
-    // both give the same results. Clearing this keeps it at four (for tests).
-    static inline bool allowWideLanes = true;
-
     // True once the Hann window has been copied into windowTable.
     bool windowHoldsHann() const noexcept { return windowIsHann; }
 
@@ -70,6 +66,7 @@ private:
     void prepareWindow() noexcept;
     void processChunk (const float* input, float* output, int numSamples, int length) noexcept;
     void processChunkWide (const float* input, float* output, int numSamples, int length) noexcept;
+    void processChunkByGroups (const float* input, float* output, int numSamples, int length) noexcept;
 
     bool windowIsHann = false;
 };

@@ -56,9 +56,10 @@ struct SampleContext
     bool retrigger;
 };
 
-// One grain at one sample: the window value at its position, the interpolated read, the step,
+// One grain at one sample (reading the ring through read): the window value at its position, the interpolated read, the step,
 // the wrap into its segment and the take-over of a pending segment. Adds the grain's part to sum.
-inline void stepGrain (Grain& grain, float& sum, const SampleContext& c) noexcept
+template <typename Read>
+inline void stepGrainWith (Grain& grain, float& sum, const SampleContext& c, Read read) noexcept
 {
     // A segment shorter than one sample counts as one sample.
     const int effectiveLength = std::max (1, grain.length);
@@ -83,8 +84,8 @@ inline void stepGrain (Grain& grain, float& sum, const SampleContext& c) noexcep
     const float p = grain.pos;
     const int i = (int) p;
     const float frac = p - (float) i;
-    const float a = c.data[i];
-    const float b = p < c.lastIndex ? c.data[i + 1] : c.data[0];
+    const float a = read (i);
+    const float b = p < c.lastIndex ? read (i + 1) : read (0);
     const float s = (b - a) * frac + a;
 
     grain.lastPos = p;
@@ -103,6 +104,11 @@ inline void stepGrain (Grain& grain, float& sum, const SampleContext& c) noexcep
 
     if (grain.pending && (grain.lastPos > grain.pos || c.retrigger))
         takeOverPendingSegment (grain, c.length);
+}
+
+inline void stepGrain (Grain& grain, float& sum, const SampleContext& c) noexcept
+{
+    stepGrainWith (grain, sum, c, [&c] (int k) { return c.data[k]; });
 }
 struct GrainLanes
 {

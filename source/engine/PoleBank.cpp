@@ -1,5 +1,7 @@
 #include "PoleBank.h"
 
+#include "CpuFeatures.h"
+
 #include "Diffuser.h"
 #include "FastSine.h"
 #include "ResonatorState.h"
@@ -37,6 +39,23 @@ inline float lane (__m128 v, int index) noexcept
 } // namespace
 
 void shapeGrainSums (const float* const* grainSums, float* shaped, int channel, int numSamples) noexcept
+{
+    if (useAvx2())
+        shapeGrainSumsWide (grainSums, shaped, channel, numSamples);
+    else
+        shapeGrainSumsSse2 (grainSums, shaped, channel, numSamples);
+}
+
+void runStereoPoles (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                     const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
+{
+    if (useAvx2())
+        runStereoPolesWide (states, shaped, diffInterleaved, weights, direct, send, numSamples);
+    else
+        runStereoPolesSse2 (states, shaped, diffInterleaved, weights, direct, send, numSamples);
+}
+
+void shapeGrainSumsSse2 (const float* const* grainSums, float* shaped, int channel, int numSamples) noexcept
 {
     const __m128 scale = _mm_set1_ps (0.9f);
     const float* g0 = grainSums[0];
@@ -88,8 +107,8 @@ void interleaveDiffusion (const float* const* diffRamps, float* diffInterleaved,
             diffInterleaved[i * 4 + pole] = diffRamps[pole][i];
 }
 
-void runStereoPoles (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
-                     const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
+void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
 {
     // Section states in pairs of chains: sections[k][q] holds chains 2q and 2q + 1.
     __m128d sections[6][4];

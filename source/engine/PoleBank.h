@@ -23,6 +23,15 @@ void interleaveDiffusion (const float* const* diffRamps, float* diffInterleaved,
 void runStereoPoles (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
                      const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept;
 
+// The paths behind shapeGrainSums and runStereoPoles, by instruction set; the public functions
+// choose between them.
+void shapeGrainSumsSse2 (const float* const* grainSums, float* shaped, int channel, int numSamples) noexcept;
+void shapeGrainSumsWide (const float* const* grainSums, float* shaped, int channel, int numSamples) noexcept;
+void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept;
+void runStereoPolesWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept;
+
 // Both channels' diffusers on their send sums, in place.
 void runDiffuserPair (Diffuser& left, Diffuser& right, float* leftIo, float* rightIo, int numSamples) noexcept;
 } // namespace quoril::engine

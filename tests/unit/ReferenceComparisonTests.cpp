@@ -2,6 +2,7 @@
 
 #include "reference/ReferenceEngine.h"
 #include "support/EngineTestSupport.h"
+#include "engine/CpuFeatures.h"
 #include "engine/FastSine.h"
 
 // The optimised processBlock against the plain sample-by-sample arithmetic: bit for bit with the
@@ -151,10 +152,10 @@ TEST (ReferenceComparison, BitExactWithTheRuntimeSine)
     EXPECT_EQ (compare (Config::pinnedSingleGrain, true, 300, 37), 0.0f);
 
     // The four-lane grain path as well.
-    Granulizer::allowWideLanes = false;
+    quoril::engine::allowAvx2 = false;
     EXPECT_EQ (compare (Config::generatedDensity8, true, 60), 0.0f);
     EXPECT_EQ (compare (Config::busyDensity64, true, 30), 0.0f);
-    Granulizer::allowWideLanes = true;
+    quoril::engine::allowAvx2 = true;
 }
 
 TEST (ReferenceComparison, BlockSineStaysWithinTolerance)
