@@ -26,7 +26,7 @@ struct ChunkInfo
     float* data;
     const float* window;
     const float* input;
-    float* history;         // values the chunk's writes replaced
+    float* history;         // values the chunk's writes replaced (kept only when later groups need them)
     int length;
     int writeStart;
     int chunkLength;
@@ -175,7 +175,9 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
             {
                 if (c.recording)
                 {
-                    c.history[t] = c.data[head];
+                    if (c.history != nullptr)
+                        c.history[t] = c.data[head];
+
                     c.data[head] = c.input[t];
 
                     if (++head >= c.length)
@@ -217,7 +219,9 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         {
             if (c.recording)
             {
-                c.history[t] = c.data[head];
+                if (c.history != nullptr)
+                    c.history[t] = c.data[head];
+
                 c.data[head] = c.input[t];
 
                 if (++head >= c.length)
@@ -535,9 +539,9 @@ void Granulizer::processChunkByGroups (const float* input, float* output, int nu
 
     float history[chunkSize];
     alignas (32) float sums[chunkSize];
-    const ChunkInfo info { data, windowTable, input, history, length, writeIndex, numSamples,
-                           (float) (length - 1), settings.speed, recording, retrigger != 0 };
     const int numGroups = activeGrainCount() / 8;
+    const ChunkInfo info { data, windowTable, input, numGroups > 1 ? history : nullptr, length, writeIndex, numSamples,
+                           (float) (length - 1), settings.speed, recording, retrigger != 0 };
     int head = writeIndex;
 
     if (numGroups == 0)

@@ -3,6 +3,7 @@
 #include "CpuFeatures.h"
 
 #include "Diffuser.h"
+#include "DiffuserRun.h"
 #include "FastSine.h"
 #include "ResonatorState.h"
 
@@ -107,8 +108,11 @@ void interleaveDiffusion (const float* const* diffRamps, float* diffInterleaved,
             diffInterleaved[i * 4 + pole] = diffRamps[pole][i];
 }
 
-void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
-                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
+namespace
+{
+template <typename Sink>
+void runPolesSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                   const float* const* weights, Sink& sink, int numSamples) noexcept
 {
     // Section states in pairs of chains: sections[k][q] holds chains 2q and 2q + 1.
     __m128d sections[6][4];
@@ -139,13 +143,11 @@ void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, con
 
     const float* weightsLeft = weights[0];
     const float* weightsRight = weights[1];
-    float* directLeft = direct[0];
-    float* directRight = direct[1];
-    float* sendLeft = send[0];
-    float* sendRight = send[1];
 
     for (int i = 0; i < numSamples; ++i)
     {
+        sink.before (i);
+
         // Resonator input: feedback tap plus the shaped grain sum, per chain.
         const __m128 inLeft = _mm_add_ps (_mm_mul_ps (feedbackLeft, lastLeft), _mm_loadu_ps (shaped + i * 8));
         const __m128 inRight = _mm_add_ps (_mm_mul_ps (feedbackRight, lastRight), _mm_loadu_ps (shaped + i * 8 + 4));
@@ -173,7 +175,7 @@ void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, con
 
         // Blend of one channel: the terms (1-X) a0 (1-Y), X a1 (1-Y), Y a2 (1-X), X a3 Y of the
         // direct parts a and the sends, each sum added up in that order.
-        auto blend = [&] (__m128 out, const float* w, float& directOut, float& sendOut)
+        auto blend = [&] (int ch, __m128 out, const float* w)
         {
             const __m128 left = _mm_loadu_ps (w), right = _mm_loadu_ps (w + 4);
             const __m128 termsDirect = _mm_mul_ps (_mm_mul_ps (left, _mm_mul_ps (keep, out)), right);
@@ -183,13 +185,14 @@ void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, con
             __m128 sum = _mm_add_ps (low, _mm_movehl_ps (low, low));       // D0+D1, S0+S1
             sum = _mm_add_ps (sum, high);
             sum = _mm_add_ps (sum, _mm_movehl_ps (high, high));
-            directOut = _mm_cvtss_f32 (sum);
-            sendOut = lane (sum, 1);
+            sink.after (ch, i, _mm_cvtss_f32 (sum), lane (sum, 1));
         };
 
-        blend (sineOf (lastLeft), weightsLeft + i * 8, directLeft[i], sendLeft[i]);
-        blend (sineOf (lastRight), weightsRight + i * 8, directRight[i], sendRight[i]);
+        blend (0, sineOf (lastLeft), weightsLeft + i * 8);
+        blend (1, sineOf (lastRight), weightsRight + i * 8);
     }
+
+    sink.end (numSamples);
 
     alignas (16) double pair[2];
 
@@ -210,102 +213,64 @@ void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, con
         states[j]->lastOut = last[j];
 }
 
+} // namespace
+
+void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
+{
+    SeparateParts sink { direct, send };
+    runPolesSse2 (states, shaped, diffInterleaved, weights, sink, numSamples);
+}
+
+void runStereoEngineSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                          const float* const* weights, Diffuser& left, Diffuser& right, float* const* out, int numSamples) noexcept
+{
+    DiffusedOutput sink { { DiffuserRun (left), DiffuserRun (right) }, out };
+    runPolesSse2 (states, shaped, diffInterleaved, weights, sink, numSamples);
+    sink.runs[0].finish (left);
+    sink.runs[1].finish (right);
+}
+
+void runStereoEngine (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                      const float* const* weights, Diffuser& left, Diffuser& right, float* const* direct,
+                      float* const* send, float* const* out, int numSamples) noexcept
+{
+    if (! DiffuserRun::canRun (left) || ! DiffuserRun::canRun (right))
+    {
+        runStereoPoles (states, shaped, diffInterleaved, weights, direct, send, numSamples);
+        runDiffuserPair (left, right, send[0], send[1], numSamples);
+
+        for (int ch = 0; ch < 2; ++ch)
+            for (int i = 0; i < numSamples; ++i)
+                out[ch][i] = send[ch][i] + direct[ch][i];
+
+        return;
+    }
+
+    if (useAvx2())
+        runStereoEngineWide (states, shaped, diffInterleaved, weights, left, right, out, numSamples);
+    else
+        runStereoEngineSse2 (states, shaped, diffInterleaved, weights, left, right, out, numSamples);
+}
+
 void runDiffuserPair (Diffuser& left, Diffuser& right, float* leftIo, float* rightIo, int numSamples) noexcept
 {
-    struct Line
-    {
-        float* data;
-        int length, writeIndex, readIndex;
-        float gain;
-    };
-
-    struct Run
-    {
-        Line lines[Diffuser::numStages];
-        float feed, damp, keep, inputScale, feedbackState, lastOut;
-    };
-
-    auto prepared = [] (const Diffuser& d)
-    {
-        for (const auto& stage : d.stages)
-            if (stage.buffer.getNumSamples() <= 0 || stage.buffer.getNumChannels() < 1)
-                return false;
-
-        return true;
-    };
-
-    if (! prepared (left) || ! prepared (right))
+    if (! DiffuserRun::canRun (left) || ! DiffuserRun::canRun (right))
     {
         left.processBlock (leftIo, numSamples);
         right.processBlock (rightIo, numSamples);
         return;
     }
 
-    auto start = [] (Diffuser& d)
-    {
-        Run run;
-
-        for (int k = 0; k < Diffuser::numStages; ++k)
-        {
-            auto& stage = d.stages[k];
-            const int length = stage.buffer.getNumSamples();
-
-            if (stage.writeIndex < 0 || stage.writeIndex >= length)
-                stage.writeIndex = 0;
-
-            run.lines[k] = { stage.buffer.getWritePointer (0), length, stage.writeIndex, stage.readIndex(), stage.gain };
-        }
-
-        run.feed = d.effectiveFeed();
-        run.damp = d.effectiveDamp();
-        run.keep = 1.0f - run.damp;
-        run.inputScale = 1.0f - run.feed * 0.65f;
-        run.feedbackState = d.feedbackState;
-        run.lastOut = d.lastOut;
-        return run;
-    };
-
-    auto step = [] (Run& run, float send)
-    {
-        run.feedbackState = run.lastOut * run.feed * run.damp + run.keep * run.feedbackState;
-        float x = run.inputScale * send + run.feedbackState;
-
-        for (auto& line : run.lines)
-        {
-            const float rd = line.data[line.readIndex];
-            const float v = line.gain * rd + x;
-            line.data[line.writeIndex] = v;
-            x = rd - line.gain * v;
-
-            if (++line.writeIndex == line.length)
-                line.writeIndex = 0;
-
-            if (++line.readIndex == line.length)
-                line.readIndex = 0;
-        }
-
-        run.lastOut = x;
-        return x;
-    };
-
-    auto finish = [] (Diffuser& d, const Run& run)
-    {
-        d.feedbackState = run.feedbackState;
-        d.lastOut = run.lastOut;
-
-        for (int k = 0; k < Diffuser::numStages; ++k)
-            d.stages[k].writeIndex = run.lines[k].writeIndex;
-    };
-
-    Run a = start (left), b = start (right);
+    DiffuserRun a (left), b (right);
 
     for (int i = 0; i < numSamples; ++i)
     {
-        leftIo[i] = step (a, leftIo[i]);
-        rightIo[i] = step (b, rightIo[i]);
+        leftIo[i] = a.step (leftIo[i]);
+        rightIo[i] = b.step (rightIo[i]);
     }
 
-    finish (left, a);
-    finish (right, b);
+    a.finish (left);
+    b.finish (right);
 }
 } // namespace quoril::engine

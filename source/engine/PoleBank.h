@@ -32,6 +32,17 @@ void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, con
 void runStereoPolesWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
                          const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept;
 
+void runStereoEngineSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                          const float* const* weights, Diffuser& left, Diffuser& right, float* const* out, int numSamples) noexcept;
+void runStereoEngineWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                          const float* const* weights, Diffuser& left, Diffuser& right, float* const* out, int numSamples) noexcept;
+
+// runStereoPoles and both channels' diffusers in one pass: out[channel][i] = the diffuser's
+// output for the send plus the direct part (direct and send are scratch for unprepared diffusers).
+void runStereoEngine (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                      const float* const* weights, Diffuser& left, Diffuser& right, float* const* direct,
+                      float* const* send, float* const* out, int numSamples) noexcept;
+
 // Both channels' diffusers on their send sums, in place.
 void runDiffuserPair (Diffuser& left, Diffuser& right, float* leftIo, float* rightIo, int numSamples) noexcept;
 } // namespace quoril::engine

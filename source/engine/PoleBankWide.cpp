@@ -6,12 +6,16 @@
 #include "PoleBank.h"
 #include "FastSine.h"
 #include "ResonatorState.h"
+#include "Diffuser.h"
+#include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cmath>
 #include <immintrin.h>
 
 #pragma GCC push_options
 #pragma GCC target("avx2")
+
+#include "DiffuserRun.h"
 
 namespace quoril::engine
 {
@@ -107,8 +111,11 @@ void shapeGrainSumsWide (const float* const* grainSums, float* shaped, int chann
     }
 }
 
-void runStereoPolesWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
-                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
+namespace
+{
+template <typename Sink>
+void runPolesWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                   const float* const* weights, Sink& sink, int numSamples) noexcept
 {
     // sections[k][h] holds chains 4h .. 4h + 3 (h = 0: left channel's poles, 1: right's).
     __m256d sections[6][2];
@@ -139,6 +146,7 @@ void runStereoPolesWide (ResonatorState* const* states, const float* shaped, con
 
     for (int i = 0; i < numSamples; ++i)
     {
+        sink.before (i);
         const __m256 in = _mm256_add_ps (_mm256_mul_ps (feedbackAll, lastAll), _mm256_loadu_ps (shaped + i * 8));
         __m256d v[2] = { _mm256_cvtps_pd (_mm256_castps256_ps128 (in)), _mm256_cvtps_pd (_mm256_extractf128_ps (in, 1)) };
 
@@ -171,10 +179,11 @@ void runStereoPolesWide (ResonatorState* const* states, const float* shaped, con
             __m128 sum = _mm_add_ps (low, _mm_movehl_ps (low, low));
             sum = _mm_add_ps (sum, high);
             sum = _mm_add_ps (sum, _mm_movehl_ps (high, high));
-            direct[ch][i] = _mm_cvtss_f32 (sum);
-            send[ch][i] = _mm_cvtss_f32 (_mm_shuffle_ps (sum, sum, 1));
+            sink.after (ch, i, _mm_cvtss_f32 (sum), _mm_cvtss_f32 (_mm_shuffle_ps (sum, sum, 1)));
         }
     }
+
+    sink.end (numSamples);
 
     alignas (32) double quad[4];
 
@@ -193,6 +202,23 @@ void runStereoPolesWide (ResonatorState* const* states, const float* shaped, con
 
     for (int j = 0; j < 8; ++j)
         states[j]->lastOut = last[j];
+}
+} // namespace
+
+void runStereoPolesWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                         const float* const* weights, float* const* direct, float* const* send, int numSamples) noexcept
+{
+    SeparateParts sink { direct, send };
+    runPolesWide (states, shaped, diffInterleaved, weights, sink, numSamples);
+}
+
+void runStereoEngineWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
+                          const float* const* weights, Diffuser& left, Diffuser& right, float* const* out, int numSamples) noexcept
+{
+    DiffusedOutput sink { { DiffuserRun (left), DiffuserRun (right) }, out };
+    runPolesWide (states, shaped, diffInterleaved, weights, sink, numSamples);
+    sink.runs[0].finish (left);
+    sink.runs[1].finish (right);
 }
 } // namespace quoril::engine
 

@@ -183,8 +183,10 @@ void runEngine (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int s
         interleaveDiffusion (diffRamp, ws.diffInterleaved, n);
         shapeGrainSums (ws.chains, ws.shaped, 0, n);
         shapeGrainSums (ws.chains + numPoles, ws.shaped, 1, n);
-        runStereoPoles (states, ws.shaped, ws.diffInterleaved, weights, ws.direct, ws.diffused, n);
-        runDiffuserPair (*p.diffusers[0], *p.diffusers[1], ws.diffused[0], ws.diffused[1], n);
+        float* out[2] = { buffer.getWritePointer (0, start), buffer.getWritePointer (1, start) };
+        runStereoEngine (states, ws.shaped, ws.diffInterleaved, weights, *p.diffusers[0], *p.diffusers[1],
+                         ws.direct, ws.diffused, out, n);
+        return;
     }
     else
     {
