@@ -6,9 +6,10 @@
 struct ResonatorState;
 
 // Scratch memory of the block processing, sized by prepareToPlay for the largest block so that
-// the audio thread never allocates. One signal array per pole and channel (grain sum, then the
-// resonator's input, chain output and shaped output, in place), the blend position, and per
-// channel the direct and diffuser parts of the blend.
+// the audio thread never allocates: one signal array per pole and channel (the grain sums; on
+// the one-channel path also the resonator's input, chain output and shaped output, in place),
+// the blend position, per channel the direct and diffuser parts of the blend, and the stereo
+// path's interleaved arrays.
 class EngineWorkspace
 {
 public:

@@ -41,16 +41,17 @@ void sineBlock (const float* in, float* out, int n, float scale) noexcept
     {
         const __m128 x = _mm_loadu_ps (in + i);
 
-        // All four lanes in range (a NaN compares false).
-        if (_mm_movemask_ps (_mm_cmple_ps (_mm_and_ps (x, absMask), limit)) == 0xf)
-        {
-            _mm_storeu_ps (out + i, _mm_mul_ps (scaleV, sin4 (x)));
-        }
-        else
-        {
-            for (int k = i; k < i + 4; ++k)
-                out[k] = scale * std::sin (in[k]);
-        }
+        // Lanes in range take the block sine, the others (and NaN) the runtime's sinf.
+        const __m128 inRange = _mm_cmple_ps (_mm_and_ps (x, absMask), limit);
+        const int rangeBits = _mm_movemask_ps (inRange);
+        alignas (16) float lanes[4];
+        _mm_store_ps (lanes, x);
+        _mm_storeu_ps (out + i, _mm_mul_ps (scaleV, sin4 (_mm_and_ps (x, inRange))));
+
+        if (rangeBits != 0xf)
+            for (int k = 0; k < 4; ++k)
+                if (((rangeBits >> k) & 1) == 0)
+                    out[i + k] = scale * std::sin (lanes[k]);
     }
 
     for (; i < n; ++i)

@@ -15,8 +15,8 @@ namespace
 {
 using namespace quoril::engine;
 
-// Wraps a position that is still at or beyond the segment end after one literal wrap step.
-// For finite positions below 2^24 every literal step (pos - end) + start is exact, so the
+// Wraps a position that is still at or beyond the segment end after one wrap step.
+// For finite positions below 2^24 every step (pos - end) + start is exact, so the
 // remainder taken in double precision equals the result of repeating the step; larger or
 // non-finite positions (only reachable through bad settings) land on the segment start.
 float wrapIntoSegment (float pos, int start, int effectiveLength) noexcept

@@ -14,21 +14,26 @@ namespace quoril::engine
 {
 namespace
 {
-// sin of four lanes: the block sine where it applies, the runtime's sinf otherwise.
+// sin of four lanes: the block sine for the lanes in its range, the runtime's sinf for the others
+// (and for all lanes while the precise sine is selected).
 inline __m128 sineOf (__m128 x) noexcept
 {
     const __m128 absMask = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
+    const __m128 inRange = _mm_cmple_ps (_mm_and_ps (x, absMask), _mm_set1_ps (8192.0f));
+    const int rangeBits = _mm_movemask_ps (inRange);
 
-    if (! usePreciseSine && _mm_movemask_ps (_mm_cmple_ps (_mm_and_ps (x, absMask), _mm_set1_ps (8192.0f))) == 0xf)
+    if (! usePreciseSine && rangeBits == 0xf)
         return sin4 (x);
 
-    alignas (16) float lanes[4];
-    _mm_store_ps (lanes, x);
+    alignas (16) float in[4], fast[4];
+    _mm_store_ps (in, x);
+    _mm_store_ps (fast, sin4 (_mm_and_ps (x, inRange)));
 
-    for (float& v : lanes)
-        v = std::sin (v);
+    for (int k = 0; k < 4; ++k)
+        if (usePreciseSine || ((rangeBits >> k) & 1) == 0)
+            fast[k] = std::sin (in[k]);
 
-    return _mm_load_ps (lanes);
+    return _mm_load_ps (fast);
 }
 
 inline float lane (__m128 v, int index) noexcept

@@ -60,18 +60,21 @@ inline __m256 sin8 (__m256 x) noexcept
 inline __m256 sineOf8 (__m256 x) noexcept
 {
     const __m256 absMask = _mm256_castsi256_ps (_mm256_set1_epi32 (0x7fffffff));
+    const __m256 inRange = _mm256_cmp_ps (_mm256_and_ps (x, absMask), _mm256_set1_ps (8192.0f), _CMP_LE_OQ);
+    const int rangeBits = _mm256_movemask_ps (inRange);
 
-    if (! usePreciseSine
-        && _mm256_movemask_ps (_mm256_cmp_ps (_mm256_and_ps (x, absMask), _mm256_set1_ps (8192.0f), _CMP_LE_OQ)) == 0xff)
+    if (! usePreciseSine && rangeBits == 0xff)
         return sin8 (x);
 
-    alignas (32) float lanes[8];
-    _mm256_store_ps (lanes, x);
+    alignas (32) float in[8], fast[8];
+    _mm256_store_ps (in, x);
+    _mm256_store_ps (fast, sin8 (_mm256_and_ps (x, inRange)));
 
-    for (float& v : lanes)
-        v = std::sin (v);
+    for (int k = 0; k < 8; ++k)
+        if (usePreciseSine || ((rangeBits >> k) & 1) == 0)
+            fast[k] = std::sin (in[k]);
 
-    return _mm256_load_ps (lanes);
+    return _mm256_load_ps (fast);
 }
 } // namespace
 

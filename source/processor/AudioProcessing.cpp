@@ -112,7 +112,7 @@ void blendPoles (const float* const* out, const float* const* diff, const float*
     }
 }
 
-// Step 9: granulizers, resonators, blend and diffuser of every channel, on samples
+// The sound engine: granulizers, resonators, blend and diffuser of every channel, on samples
 // start .. start + n - 1 of the buffer (after the input gain).
 //
 // The work is done stage by stage over the whole stretch rather than sample by sample; every
@@ -169,7 +169,7 @@ void runEngine (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int s
 
     if (nIn == 2)
     {
-        // Both channels at once: resonators in lanes, then both diffusers side by side.
+        // Both channels at once: the eight resonators in lanes, the blend and both diffusers.
         makeBlendWeights (ws.positionX, ws.positionY, ws.weights[0], n);
 
         if (trajectoryOn)
@@ -188,7 +188,8 @@ void runEngine (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int s
                          ws.direct, ws.diffused, out, n);
         return;
     }
-    else
+
+    // One channel (the bus layout never gives one; kept general): stage by stage.
     {
         for (int chain = 0; chain < numChains; ++chain)
             sineBlock (ws.chains[chain], ws.chains[chain], n, 0.9f);
@@ -216,7 +217,8 @@ void runEngine (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int s
     }
 }
 
-// Steps 5 to 13 of the block on samples start .. start + n - 1 of the buffer.
+// Everything after the controller map, on samples start .. start + n - 1 of the buffer: ramps,
+// flags, dry copy, input gain, the sound engine, output gain, DC blocker and level, crossfade.
 void processStretch (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int start, int n, int nIn)
 {
     const auto& table = *p.parameterTable;

@@ -4,6 +4,7 @@
 #include "support/EngineTestSupport.h"
 #include "engine/CpuFeatures.h"
 #include "engine/FastSine.h"
+#include "engine/PoleBank.h"
 
 // The optimised processBlock against the plain sample-by-sample arithmetic: bit for bit with the
 // runtime's sine, and within 3e-5 with the block sine.
@@ -195,4 +196,88 @@ TEST (FastSine, AgreesWithTheRuntimeSine)
 
     EXPECT_LT (worst, 4.0e-7f);
     EXPECT_EQ (out.back(), 0.0f);
+}
+
+TEST (PoleBank, WideAndNarrowPathsAgreeBitForBit)
+{
+    if (! quoril::engine::cpuHasAvx2())
+        GTEST_SKIP() << "no AVX2 here";
+
+    using namespace quoril::engine;
+    constexpr int n = 301;
+    juce::Random random (31);
+
+    // Grain sums, including some beyond the block sine's range.
+    std::vector<float> sums[4];
+    for (auto& s : sums)
+    {
+        s.resize (n);
+        for (auto& v : s)
+            v = (random.nextFloat() - 0.5f) * 6.0f;
+    }
+    sums[2][17] = 1.0e5f;
+    const float* sumPointers[4] = { sums[0].data(), sums[1].data(), sums[2].data(), sums[3].data() };
+
+    std::vector<float> shapedWide ((size_t) n * 8), shapedNarrow ((size_t) n * 8);
+    for (int ch = 0; ch < 2; ++ch)
+    {
+        shapeGrainSumsWide (sumPointers, shapedWide.data(), ch, n);
+        shapeGrainSumsSse2 (sumPointers, shapedNarrow.data(), ch, n);
+    }
+    ASSERT_EQ (0, std::memcmp (shapedWide.data(), shapedNarrow.data(), shapedWide.size() * sizeof (float)));
+
+    std::vector<float> diff ((size_t) n * 4), weights ((size_t) n * 8), x (n), y (n);
+    for (auto& v : diff)
+        v = random.nextFloat();
+    for (int i = 0; i < n; ++i)
+    {
+        x[(size_t) i] = random.nextFloat();
+        y[(size_t) i] = random.nextFloat();
+    }
+    makeBlendWeights (x.data(), y.data(), weights.data(), n);
+    const float* weightPointers[2] = { weights.data(), weights.data() };
+
+    auto run = [&] (bool wide, std::vector<float> (&out)[2], ResonatorState (&states)[8])
+    {
+        Diffuser left, right;
+        left.configure (26.0f, ::powf (1.26f, 2.0f));
+        right.configure (26.1f, ::powf (1.26f, 2.0f));
+        left.prepare (48000.0);
+        right.prepare (48000.0);
+        left.feed = right.feed = 0.6f;
+        left.damp = right.damp = 0.7f;
+
+        ResonatorState* pointers[8];
+        for (int j = 0; j < 8; ++j)
+        {
+            states[j] = ResonatorState {};
+            states[j].coefficient = resonatorCoefficient (100.0f + 100.0f * (float) j, 48000.0);
+            states[j].feed = 0.1f * (float) j;
+            pointers[j] = &states[j];
+        }
+
+        for (auto& o : out)
+            o.assign (n, 0.0f);
+        float* outPointers[2] = { out[0].data(), out[1].data() };
+
+        if (wide)
+            runStereoEngineWide (pointers, shapedWide.data(), diff.data(), weightPointers, left, right, outPointers, n);
+        else
+            runStereoEngineSse2 (pointers, shapedWide.data(), diff.data(), weightPointers, left, right, outPointers, n);
+    };
+
+    std::vector<float> outWide[2], outNarrow[2];
+    ResonatorState statesWide[8], statesNarrow[8];
+    run (true, outWide, statesWide);
+    run (false, outNarrow, statesNarrow);
+
+    for (int ch = 0; ch < 2; ++ch)
+        for (int i = 0; i < n; ++i)
+            ASSERT_EQ (outWide[ch][(size_t) i], outNarrow[ch][(size_t) i]) << ch << " " << i;
+
+    for (int j = 0; j < 8; ++j)
+    {
+        EXPECT_EQ (statesWide[j].lastOut, statesNarrow[j].lastOut);
+        EXPECT_EQ (statesWide[j].allpassStates[0], statesNarrow[j].allpassStates[0]);
+    }
 }
