@@ -8,6 +8,8 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <juce_dsp/juce_dsp.h>
 
+#include "engine/CpuFeatures.h"
+#include "engine/Granulizer.h"
 #include "processor/QuorilAudioProcessor.h"
 
 #include <chrono>
@@ -108,6 +110,7 @@ void BM_JuceReverb (benchmark::State& state)
 void BM_ProcessBlock (benchmark::State& state)
 {
     juce::ScopedNoDenormals noDenormals;
+    quoril::engine::allowAvx2 = state.range (1) != 0;
     QuorilAudioProcessor p;
     p.prepareToPlay (sampleRate, blockSize);
     generateSettings (p, (int) state.range (0), 1234u);
@@ -140,11 +143,55 @@ void BM_ProcessBlock (benchmark::State& state)
     }
 
     report (state, seconds, blocks);
+    quoril::engine::allowAvx2 = true;
+}
+
+// One granulizer alone, 512-sample blocks at 48 kHz; the counter is the time per grain and sample.
+void BM_Granulizer (benchmark::State& state)
+{
+    const bool wide = state.range (1) != 0;
+    quoril::engine::allowAvx2 = wide;
+    Granulizer g;
+    g.sampleRate = sampleRate;
+    g.bufferLength = 192001;
+    g.buffer.setSize (1, g.bufferLength);
+    g.buffer.clear();
+
+    GranulizerSettings s;
+    s.density = (int) state.range (0);
+    s.envelope = 2;
+    s.size = 9000.0f;
+    s.speed = 1.01f;
+    s.sizeRnd = 0.2f;
+    s.speedRnd = 0.3f;
+    s.ampRnd = 0.5f;
+    g.setParameters (s);
+
+    std::vector<float> in ((size_t) blockSize), out ((size_t) blockSize);
+    juce::Random random (3);
+    for (auto& x : in)
+        x = random.nextFloat() - 0.5f;
+
+    for (int i = 0; i < 800; ++i)
+        g.processBlock (in.data(), out.data(), blockSize);
+
+    for (auto _ : state)
+    {
+        g.processBlock (in.data(), out.data(), blockSize);
+        benchmark::DoNotOptimize (out.data());
+    }
+
+    state.counters["nsPerGrainSample"] = benchmark::Counter ((double) state.iterations() * blockSize * s.density,
+                                                             benchmark::Counter::kIsRate | benchmark::Counter::kInvert);
+    quoril::engine::allowAvx2 = true;
 }
 } // namespace
 
+// Arguments: density, AVX2 paths allowed.
+BENCHMARK (BM_Granulizer)->Args ({ 8, 0 })->Args ({ 8, 1 })->Args ({ 64, 0 })->Args ({ 64, 1 })->Unit (benchmark::kMicrosecond);
 BENCHMARK (BM_JuceReverb)->Unit (benchmark::kMicrosecond)->MinTime (1.0);
-BENCHMARK (BM_ProcessBlock)->Arg (8)->Arg (64)->Unit (benchmark::kMicrosecond)->MinTime (2.0);
+// Arguments: density on every pole, AVX2 paths allowed (1) or SSE2 only (0).
+BENCHMARK (BM_ProcessBlock)->Args ({ 8, 1 })->Args ({ 64, 1 })->Args ({ 8, 0 })->Args ({ 64, 0 })->Unit (benchmark::kMicrosecond)->MinTime (2.0);
 
 int main (int argc, char** argv)
 {

@@ -58,9 +58,15 @@ public:
     GranulizerSettings settings;
 
 private:
+    // Block processing works in chunks of at most this many samples.
+    static constexpr int chunkSize = 256;
+
     // The ring length actually usable: bufferLength, within the allocated buffer.
     int usableLength() const noexcept;
     void prepareWindow() noexcept;
+    void processChunk (const float* input, float* output, int numSamples, int length) noexcept;
+    void processChunkWide (const float* input, float* output, int numSamples, int length) noexcept;
+    void processChunkByGroups (const float* input, float* output, int numSamples, int length) noexcept;
 
     bool windowIsHann = false;
 };

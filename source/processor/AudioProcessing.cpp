@@ -2,6 +2,9 @@
 
 #include "../engine/Diffuser.h"
 #include "../engine/EngineMath.h"
+#include "../engine/EngineWorkspace.h"
+#include "../engine/FastSine.h"
+#include "../engine/PoleBank.h"
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 
@@ -24,7 +27,7 @@ bool engineIsPrepared (const QuorilAudioProcessor& p)
 // The longest stretch that the dry copy and the ramp buffers hold.
 int blockCapacity (const QuorilAudioProcessor& p)
 {
-    int capacity = p.dryBuffer.getNumSamples();
+    int capacity = std::min (p.dryBuffer.getNumSamples(), p.engineWorkspace->capacity());
 
     for (auto* ramp : { p.xPosRamp.get(), p.yPosRamp.get(), p.diffRamps[0].get(), p.diffRamps[1].get(),
                         p.diffRamps[2].get(), p.diffRamps[3].get() })
@@ -44,7 +47,178 @@ void applyGain (juce::dsp::Gain<float>& gain, float decibels, juce::AudioBuffer<
     gain.process (juce::dsp::ProcessContextReplacing<float> (block));
 }
 
-// Steps 5 to 13 of the block on samples start .. start + n - 1 of the buffer.
+// The trajectory clock of channel 0 over n samples, and the blend position of every sample.
+void runTrajectoryClock (QuorilAudioProcessor& p, int n, bool trajectoryOn, const float* xRamp, const float* yRamp,
+                         float* positionX, float* positionY)
+{
+    const auto& table = *p.parameterTable;
+
+    for (int i = 0; i < n; ++i)
+    {
+        if (p.trajectoryCounter == 0)
+        {
+            if (trajectoryOn)
+            {
+                p.advanceTrajectory();
+                p.trajectoryX = p.currentX.load();
+                p.trajectoryY = p.currentY.load();
+            }
+            else
+            {
+                p.currentX.exchange (table.raw (ParameterTable::xPos));
+                p.currentY.exchange (table.raw (ParameterTable::yPos));
+                p.xRising = p.yRising = true;
+            }
+        }
+
+        if (++p.trajectoryCounter >= p.trajectoryPeriod)
+            p.trajectoryCounter = 0;
+
+        if (trajectoryOn)
+        {
+            positionX[i] = p.trajectoryX;
+            positionY[i] = p.trajectoryY;
+        }
+        else
+        {
+            positionX[i] = juce::jlimit (0.0f, 1.0f, xRamp[i]);
+            positionY[i] = juce::jlimit (0.0f, 1.0f, yRamp[i]);
+        }
+    }
+}
+
+// The four poles' outputs blended at the position of each sample: direct and diffuser parts.
+void blendPoles (const float* const* out, const float* const* diff, const float* __restrict positionX,
+                 const float* __restrict positionY, float* __restrict direct, float* __restrict send, int n)
+{
+    const float* __restrict o0 = out[0];
+    const float* __restrict o1 = out[1];
+    const float* __restrict o2 = out[2];
+    const float* __restrict o3 = out[3];
+    const float* __restrict d0 = diff[0];
+    const float* __restrict d1 = diff[1];
+    const float* __restrict d2 = diff[2];
+    const float* __restrict d3 = diff[3];
+
+    for (int i = 0; i < n; ++i)
+    {
+        const float X = positionX[i], Y = positionY[i];
+        const float a0 = (1.0f - d0[i]) * o0[i], a1 = (1.0f - d1[i]) * o1[i];
+        const float a2 = (1.0f - d2[i]) * o2[i], a3 = (1.0f - d3[i]) * o3[i];
+        const float s0 = d0[i] * o0[i], s1 = d1[i] * o1[i], s2 = d2[i] * o2[i], s3 = d3[i] * o3[i];
+
+        direct[i] = (1.0f - X) * a0 * (1.0f - Y) + X * a1 * (1.0f - Y) + Y * a2 * (1.0f - X) + X * a3 * Y;
+        send[i] = (1.0f - X) * s0 * (1.0f - Y) + X * s1 * (1.0f - Y) + Y * s2 * (1.0f - X) + X * s3 * Y;
+    }
+}
+
+// The sound engine: granulizers, resonators, blend and diffuser of every channel, on samples
+// start .. start + n - 1 of the buffer (after the input gain).
+//
+// The work is done stage by stage over the whole stretch rather than sample by sample; every
+// value is computed with the same operations in the same order as the sample-by-sample chain.
+// Only the trajectory clock couples the channels (channel 1 uses the position that channel 0's
+// pass ended with), so the clock runs first over the stretch.
+void runEngine (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int start, int n, int nIn,
+                const bool* linked, bool trajectoryOn, const float* xRamp, const float* yRamp, const float* const* diffRamp)
+{
+    auto& ws = *p.engineWorkspace;
+
+    // Channel set-up: settings records and coefficients.
+    for (int ch = 0; ch < nIn; ++ch)
+    {
+        auto& diffuser = *p.diffusers[(size_t) ch];
+        diffuser.feed = p.diffuserSettings[ch].feed;
+        diffuser.damp = p.diffuserSettings[ch].damp;
+        diffuser.recoverIfNonFinite();
+
+        for (int pole = 0; pole < numPoles; ++pole)
+        {
+            const int source = linked[pole] ? 0 : ch;
+            p.granulizers[(size_t) pole][(size_t) ch].setParameters (p.granulizerSettings[(size_t) pole][(size_t) source]);
+
+            auto& r = p.resonatorStates[(size_t) pole][(size_t) ch];
+            const auto& settings = p.resonatorSettings[(size_t) pole][(size_t) source];
+            r.freq = settings.freq;
+            r.feed = settings.feed;
+            r.coefficient = resonatorCoefficient (r.freq, r.sampleRate);
+            recoverIfNonFinite (r);
+        }
+    }
+
+    if (n <= 0)
+        return;
+
+    runTrajectoryClock (p, n, trajectoryOn, xRamp, yRamp, ws.positionX, ws.positionY);
+
+    ResonatorState* states[EngineWorkspace::numChains];
+    const int numChains = numPoles * nIn;
+
+    for (int ch = 0; ch < nIn; ++ch)
+        for (int pole = 0; pole < numPoles; ++pole)
+            states[ch * numPoles + pole] = &p.resonatorStates[(size_t) pole][(size_t) ch];
+
+    // Grain sums of every pole and channel.
+    for (int ch = 0; ch < nIn; ++ch)
+    {
+        const float* input = buffer.getReadPointer (ch, start);
+
+        for (int pole = 0; pole < numPoles; ++pole)
+            p.granulizers[(size_t) pole][(size_t) ch].processBlock (input, ws.chains[ch * numPoles + pole], n);
+    }
+
+    if (nIn == 2)
+    {
+        // Both channels at once: the eight resonators in lanes, the blend and both diffusers.
+        makeBlendWeights (ws.positionX, ws.positionY, ws.weights[0], n);
+
+        if (trajectoryOn)
+        {
+            std::fill_n (ws.positionX, n, p.trajectoryX);
+            std::fill_n (ws.positionY, n, p.trajectoryY);
+            makeBlendWeights (ws.positionX, ws.positionY, ws.weights[1], n);
+        }
+
+        const float* weights[2] = { ws.weights[0], trajectoryOn ? ws.weights[1] : ws.weights[0] };
+        interleaveDiffusion (diffRamp, ws.diffInterleaved, n);
+        shapeGrainSums (ws.chains, ws.shaped, 0, n);
+        shapeGrainSums (ws.chains + numPoles, ws.shaped, 1, n);
+        float* out[2] = { buffer.getWritePointer (0, start), buffer.getWritePointer (1, start) };
+        runStereoEngine (states, ws.shaped, ws.diffInterleaved, weights, *p.diffusers[0], *p.diffusers[1],
+                         ws.direct, ws.diffused, out, n);
+        return;
+    }
+
+    // One channel (the bus layout never gives one; kept general): stage by stage.
+    {
+        for (int chain = 0; chain < numChains; ++chain)
+            sineBlock (ws.chains[chain], ws.chains[chain], n, 0.9f);
+
+        runResonatorChains (states, ws.chains, numChains, n);
+
+        for (int chain = 0; chain < numChains; ++chain)
+            sineBlock (ws.chains[chain], ws.chains[chain], n, 1.0f);
+
+        for (int ch = 0; ch < nIn; ++ch)
+        {
+            blendPoles (ws.chains + ch * numPoles, diffRamp, ws.positionX, ws.positionY, ws.direct[ch], ws.diffused[ch], n);
+            p.diffusers[(size_t) ch]->processBlock (ws.diffused[ch], n);
+        }
+    }
+
+    for (int ch = 0; ch < nIn; ++ch)
+    {
+        float* data = buffer.getWritePointer (ch, start);
+        const float* direct = ws.direct[ch];
+        const float* diffused = ws.diffused[ch];
+
+        for (int i = 0; i < n; ++i)
+            data[i] = diffused[i] + direct[i];
+    }
+}
+
+// Everything after the controller map, on samples start .. start + n - 1 of the buffer: ramps,
+// flags, dry copy, input gain, the sound engine, output gain, DC blocker and level, crossfade.
 void processStretch (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, int start, int n, int nIn)
 {
     const auto& table = *p.parameterTable;
@@ -78,94 +252,8 @@ void processStretch (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, 
 
     applyGain (p.inputGain, table.raw (ParameterTable::inGain), buffer, start, n);
 
-    // The sound engine, one channel after the other.
-    for (int ch = 0; ch < nIn; ++ch)
-    {
-        auto& diffuser = *p.diffusers[(size_t) ch];
-        diffuser.feed = p.diffuserSettings[ch].feed;
-        diffuser.damp = p.diffuserSettings[ch].damp;
-        diffuser.recoverIfNonFinite();
-
-        for (int pole = 0; pole < numPoles; ++pole)
-        {
-            const int source = linked[pole] ? 0 : ch;
-            p.granulizers[(size_t) pole][(size_t) ch].setParameters (p.granulizerSettings[(size_t) pole][(size_t) source]);
-
-            auto& r = p.resonatorStates[(size_t) pole][(size_t) ch];
-            const auto& settings = p.resonatorSettings[(size_t) pole][(size_t) source];
-            r.freq = settings.freq;
-            r.feed = settings.feed;
-        }
-
-        for (int pole = 0; pole < numPoles; ++pole)
-        {
-            auto& r = p.resonatorStates[(size_t) pole][(size_t) ch];
-            r.coefficient = resonatorCoefficient (r.freq, r.sampleRate);
-            recoverIfNonFinite (r);
-        }
-
-        if (n <= 0)
-            continue;
-
-        float* data = buffer.getWritePointer (ch, start);
-
-        for (int i = 0; i < n; ++i)
-        {
-            if (ch == 0)
-            {
-                if (p.trajectoryCounter == 0)
-                {
-                    if (trajectoryOn)
-                    {
-                        p.advanceTrajectory();
-                        p.trajectoryX = p.currentX.load();
-                        p.trajectoryY = p.currentY.load();
-                    }
-                    else
-                    {
-                        p.currentX.exchange (table.raw (ParameterTable::xPos));
-                        p.currentY.exchange (table.raw (ParameterTable::yPos));
-                        p.xRising = p.yRising = true;
-                    }
-                }
-
-                if (++p.trajectoryCounter >= p.trajectoryPeriod)
-                    p.trajectoryCounter = 0;
-            }
-
-            const float x = data[i];
-            float direct[numPoles], send[numPoles];
-
-            for (int pole = 0; pole < numPoles; ++pole)
-            {
-                const float g = p.granulizers[(size_t) pole][(size_t) ch].processSample (x);
-                const float out = processResonator (p.resonatorStates[(size_t) pole][(size_t) ch], g);
-                const float d = diffRamp[pole][i];
-                direct[pole] = (1.0f - d) * out;
-                send[pole] = d * out;
-            }
-
-            float X, Y;
-
-            if (trajectoryOn)
-            {
-                X = p.trajectoryX;
-                Y = p.trajectoryY;
-            }
-            else
-            {
-                X = juce::jlimit (0.0f, 1.0f, xRamp[i]);
-                Y = juce::jlimit (0.0f, 1.0f, yRamp[i]);
-            }
-
-            const float D = (1.0f - X) * direct[0] * (1.0f - Y) + X * direct[1] * (1.0f - Y)
-                            + Y * direct[2] * (1.0f - X) + X * direct[3] * Y;
-            const float S = (1.0f - X) * send[0] * (1.0f - Y) + X * send[1] * (1.0f - Y)
-                            + Y * send[2] * (1.0f - X) + X * send[3] * Y;
-
-            data[i] = diffuser.processSample (S) + D;
-        }
-    }
+    if (nIn > 0)
+        runEngine (p, buffer, start, n, nIn, linked, trajectoryOn, xRamp, yRamp, diffRamp);
 
     applyGain (p.outputGain, table.raw (ParameterTable::outGain), buffer, start, n);
 

@@ -2,6 +2,7 @@
 
 #include "../engine/Diffuser.h"
 #include "../engine/EngineMath.h"
+#include "../engine/EngineWorkspace.h"
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 
@@ -37,6 +38,8 @@ void QuorilAudioProcessor::buildEngine()
             resonatorStates.back().push_back (ResonatorState {});
         }
     }
+
+    engineWorkspace = std::make_unique<EngineWorkspace>();
 }
 
 void QuorilAudioProcessor::prepareEngine (double newSampleRate)

@@ -1,6 +1,7 @@
 #include "QuorilAudioProcessor.h"
 
 #include "../engine/Diffuser.h"
+#include "../engine/EngineWorkspace.h"
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 
@@ -96,6 +97,7 @@ void QuorilAudioProcessor::prepareToPlay (double newSampleRate, int maximumExpec
     prepareEngine (newSampleRate);
 
     dryBuffer.setSize (2, maximumExpectedSamplesPerBlock + 32);
+    engineWorkspace->prepare (maximumExpectedSamplesPerBlock + 32);
 
     trajectoryCounter = 0;
     trajectoryPeriod = (int) (newSampleRate * 256.0 / 44100.0);

@@ -29,6 +29,7 @@ constexpr juce::int64 maxPresetFileBytes = 1 << 20;
 // plain file, too large or not well-formed. External entities are never resolved.
 std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file);
 class ParameterRamp;
+class EngineWorkspace;
 
 // Groups of parameter ids that the editor acts on together (group 0: the trajectory rates
 // and ranges), with the generator that the trajectory's random action draws from.
@@ -148,6 +149,7 @@ public:
     ParameterGroups parameterGroups { parameters };
 
     juce::AudioBuffer<float> dryBuffer;
+    std::unique_ptr<EngineWorkspace> engineWorkspace; // block scratch memory, sized with dryBuffer
 
     const juce::NormalisableRange<float> resonatorFreqRange { 80.0f, 960.0f, 1.0f };
     const juce::NormalisableRange<float> resonatorFeedRange { 0.0f, 0.9f, 0.001f };

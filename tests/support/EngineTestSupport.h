@@ -45,6 +45,22 @@ inline void applyGeneratedSettings (QuorilAudioProcessor& p, juce::Random& rando
         d.feed = 0.1f + 0.8f * random.nextFloat();
 }
 
+// Settings that are sure to sound from the first blocks on: every segment starts at buffer
+// index 0 (size = ring length - 1 leaves no room for other starts) and grains play no faster
+// than the input is recorded. Jitters as generated.
+inline void applyAudibleSettings (QuorilAudioProcessor& p, juce::Random& random, int density = 8)
+{
+    applyGeneratedSettings (p, random, density);
+
+    for (size_t pole = 0; pole < 4; ++pole)
+        for (size_t ch = 0; ch < 2; ++ch)
+        {
+            auto& g = p.granulizerSettings[pole][ch];
+            g.size = (float) (p.granulizers[pole][ch].bufferLength - 1);
+            g.speed = 0.5f + 0.5f * random.nextFloat();
+        }
+}
+
 // A deterministic stereo test signal: two detuned sines with a little noise.
 inline void fillSignal (juce::AudioBuffer<float>& buffer, int offset, juce::Random& noise)
 {

@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 
 #include "support/EngineTestSupport.h"
+#include "engine/CpuFeatures.h"
 
 #include <chrono>
 #include <limits>
@@ -35,14 +36,14 @@ bool engineStateIsFinite (const QuorilAudioProcessor& p)
     return std::isfinite (p.dcBlockers[0].previousOutput) && std::isfinite (p.dcBlockers[1].previousOutput);
 }
 
-void expectSoundWithBadValues (const char* name, const std::function<void (QuorilAudioProcessor&, float)>& apply,
-                               const std::vector<float>& values)
+void expectSoundWithBadValuesOnePath (const char* name, const std::function<void (QuorilAudioProcessor&, float)>& apply,
+                                      const std::vector<float>& values)
 {
     SCOPED_TRACE (name);
     QuorilAudioProcessor p;
     juce::Random random (17);
-    enginetest::applyGeneratedSettings (p, random);
     p.prepareToPlay (48000.0, 512);
+    enginetest::applyAudibleSettings (p, random);
     enginetest::setParameter (p, "dry_wet", 1.0f);
 
     juce::Random noise (23);
@@ -79,6 +80,20 @@ void expectSoundWithBadValues (const char* name, const std::function<void (Quori
     enginetest::runBlocks (p, 40, 512, noise, finite);
     EXPECT_GT (p.outputLevel.load(), 0.0f);
     EXPECT_TRUE (engineStateIsFinite (p));
+}
+
+// Through the AVX2 paths (where the processor has them) and the SSE2 paths.
+void expectSoundWithBadValues (const char* name, const std::function<void (QuorilAudioProcessor&, float)>& apply,
+                               const std::vector<float>& values)
+{
+    for (bool wide : { true, false })
+    {
+        SCOPED_TRACE (wide ? "AVX2 paths" : "SSE2 paths");
+        quoril::engine::allowAvx2 = wide;
+        expectSoundWithBadValuesOnePath (name, apply, values);
+    }
+
+    quoril::engine::allowAvx2 = true;
 }
 
 void forAllRecords (QuorilAudioProcessor& p, const std::function<void (GranulizerSettings&, ResonatorSettings&)>& f)
