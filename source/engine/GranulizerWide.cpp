@@ -13,8 +13,12 @@
 #include <cstring>
 #include <immintrin.h>
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+#if defined (__clang__)
+ #pragma clang attribute push (__attribute__ ((target ("avx2"))), apply_to = function)
+#else
+ #pragma GCC push_options
+ #pragma GCC target("avx2")
+#endif
 
 #include "GranulizerSteps.h"
 
@@ -583,4 +587,8 @@ void Granulizer::processChunkByGroups (const float* input, float* output, int nu
         output[t] = finiteOrZero (sums[t] * gain);
 }
 
-#pragma GCC pop_options
+#if defined (__clang__)
+ #pragma clang attribute pop
+#else
+ #pragma GCC pop_options
+#endif

@@ -12,8 +12,12 @@
 #include <cmath>
 #include <immintrin.h>
 
-#pragma GCC push_options
-#pragma GCC target("avx2")
+#if defined (__clang__)
+ #pragma clang attribute push (__attribute__ ((target ("avx2"))), apply_to = function)
+#else
+ #pragma GCC push_options
+ #pragma GCC target("avx2")
+#endif
 
 #include "DiffuserRun.h"
 
@@ -225,4 +229,8 @@ void runStereoEngineWide (ResonatorState* const* states, const float* shaped, co
 }
 } // namespace quoril::engine
 
-#pragma GCC pop_options
+#if defined (__clang__)
+ #pragma clang attribute pop
+#else
+ #pragma GCC pop_options
+#endif
