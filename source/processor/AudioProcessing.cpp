@@ -339,6 +339,9 @@ void QuorilAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
     // A block longer than the prepared maximum is processed in stretches that fit.
     const int capacity = blockCapacity (*this);
 
+    if (capacity <= 0)
+        return;
+
     if (numSamples <= capacity)
     {
         processStretch (*this, buffer, 0, numSamples, nIn);

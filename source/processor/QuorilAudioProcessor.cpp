@@ -85,6 +85,9 @@ const juce::String QuorilAudioProcessor::getName() const { return "Quoril"; }
 
 void QuorilAudioProcessor::prepareToPlay (double newSampleRate, int maximumExpectedSamplesPerBlock)
 {
+    // A negative maximum from the host counts as 0: the buffers still hold the 32 spare samples,
+    // so processBlock always has room to work in.
+    maximumExpectedSamplesPerBlock = juce::jmax (0, maximumExpectedSamplesPerBlock);
     sampleRate = newSampleRate;
 
     for (auto* gain : { &inputGain, &outputGain })

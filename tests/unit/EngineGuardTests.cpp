@@ -162,6 +162,12 @@ TEST (EngineGuards, GranulizerIntegerSettings)
     expectSoundWithBadValues ("envelope", [] (QuorilAudioProcessor& p, float v)
                               { forAllRecords (p, [&] (GranulizerSettings& g, ResonatorSettings&) { g.envelope = (int) std::max (-2.0e9f, std::min (2.0e9f, v)); }); },
                               asFloats);
+
+    // A host's negative maximum block size must not leave processBlock without room (it hung).
+    QuorilAudioProcessor p;
+    p.prepareToPlay (48000.0, -32);
+    juce::Random noise (4);
+    enginetest::runBlocks (p, 2, 64, noise, [] (const juce::AudioBuffer<float>& b) { ASSERT_TRUE (enginetest::allFinite (b)); });
 }
 
 TEST (EngineGuards, ResonatorSettings)
