@@ -12,13 +12,9 @@ std::vector<int> delaysOf (const Diffuser& d) { return { d.stages[0].delay, d.st
 TEST (Granulizer, WindowTablesAndRedrawRules)
 {
     Granulizer g;
-    EXPECT_EQ (g.windowTable[0], 0.0f);
-    EXPECT_EQ (g.windowTable[1024], 1.0f);
-    EXPECT_EQ (g.windowTable[2047], 0.0009765625f);
-    EXPECT_EQ (g.hannTable[0], 0.0f);
-    EXPECT_EQ (g.hannTable[2047], 0.0f);
+    EXPECT_TRUE (g.windowTable[0] == 0.0f && g.windowTable[1024] == 1.0f && g.windowTable[2047] == 0.0009765625f);
+    EXPECT_TRUE (g.hannTable[0] == 0.0f && g.hannTable[2047] == 0.0f && g.hannTable[100] == g.hannTable[1947]);
     EXPECT_FLOAT_EQ (g.hannTable[1023], 0.99999941f);
-    EXPECT_EQ (g.hannTable[100], g.hannTable[1947]);
 
     // Only density, size and the three jitters redraw the grains (NaN differs from itself).
     GranulizerSettings s;
@@ -55,12 +51,9 @@ TEST (Granulizer, DrawnSegmentsLieInsideTheRing)
     g.setParameters (s);
     for (const auto& grain : g.grains)
     {
-        EXPECT_GE (grain.newStart, 0);
-        EXPECT_LT (grain.newStart, g.bufferLength - 2000);
-        EXPECT_LE (grain.newLength, 2000);
-        EXPECT_GE (grain.newLength, 2000 - (int) (0.25f * 1559.0f) - 1);
-        EXPECT_LE (std::abs (grain.rateOffset), 0.25f);
-        EXPECT_TRUE (grain.amplitude >= 0.0f && grain.amplitude <= 1.0f);
+        EXPECT_TRUE (grain.newStart >= 0 && grain.newStart < g.bufferLength - 2000);
+        EXPECT_TRUE (grain.newLength <= 2000 && grain.newLength >= 2000 - (int) (0.25f * 1559.0f) - 1);
+        EXPECT_TRUE (std::abs (grain.rateOffset) <= 0.25f && grain.amplitude >= 0.0f && grain.amplitude <= 1.0f);
     }
 
     // At 441 samples lengths do not spread whatever the jitter; below it they only grow.
@@ -74,13 +67,14 @@ TEST (Granulizer, DrawnSegmentsLieInsideTheRing)
 }
 
 // The sample path, the block path (eight and four lanes) and the literal arithmetic agree: short
-// rings that read where the block records, odd densities, a negative speed, the ramp window,
-// a freeze and an envelope change half-way.
+// rings that read where the block records, odd densities and density 0, a negative speed, steps
+// that wrap, the ramp window, a freeze and an envelope change half-way.
 TEST (Granulizer, SampleBlockAndLiteralPathsAgree)
 {
     struct Case { int density, ringLength; float size, speed; int envelope; };
     const Case cases[] = { { 12, 176400, 3000.0f, 1.3f, 2 }, { 16, 2000, 900.0f, 0.7f, 2 }, { 64, 3000, 1400.0f, 1.9f, 2 },
-                           { 8, 1000, 999.0f, 1.0f, 1 },     { 8, 5000, 700.0f, -0.6f, 2 }, { 3, 4000, 3000.0f, 1.0f, 1 } };
+                           { 8, 1000, 999.0f, 1.0f, 1 },     { 8, 5000, 700.0f, -0.6f, 2 }, { 3, 4000, 3000.0f, 1.0f, 1 },
+                           { 0, 1000, 500.0f, 1.0f, 2 },     { 2, 100, 99.0f, 7.5f, 1 } };
 
     for (bool wide : { true, false })
         for (const auto& c : cases)
@@ -90,14 +84,7 @@ TEST (Granulizer, SampleBlockAndLiteralPathsAgree)
             juce::Random random (7);
             Granulizer a;
             a.bufferLength = c.ringLength;
-            GranulizerSettings s;
-            s.density = c.density;
-            s.envelope = c.envelope;
-            s.size = c.size;
-            s.speed = c.speed;
-            s.sizeRnd = 0.2f;
-            s.speedRnd = 0.3f;
-            s.ampRnd = 0.5f;
+            GranulizerSettings s { c.density, c.envelope, c.size, c.speed, 0.2f, 0.3f, 0.5f };
             a.setParameters (s);
             Granulizer b (a), r (a);
 
@@ -123,52 +110,11 @@ TEST (Granulizer, SampleBlockAndLiteralPathsAgree)
                     ASSERT_EQ (outA[i], reference::granulizerSample (r, in[i])) << i;
                 }
             }
-            EXPECT_EQ (a.writeIndex, 3000 % c.ringLength) << "frozen half-way";
-            EXPECT_EQ (b.writeIndex, a.writeIndex);
+            EXPECT_TRUE (a.writeIndex == 3000 % c.ringLength && b.writeIndex == a.writeIndex) << "frozen half-way";
             for (int k = 0; k < Granulizer::maxGrains; ++k)
-                EXPECT_TRUE (a.grains[k].pos == b.grains[k].pos && a.grains[k].start == b.grains[k].start
-                             && a.grains[k].pending == b.grains[k].pending) << k;
+                EXPECT_TRUE (a.grains[k].pos == b.grains[k].pos && a.grains[k].start == b.grains[k].start && a.grains[k].pending == b.grains[k].pending) << k;
         }
     quoril::engine::allowAvx2 = true;
-}
-
-TEST (Granulizer, RingEdgesFreezeAndDensityZero)
-{
-    Granulizer g;
-    g.bufferLength = 100;
-    g.settings.density = 2;
-    g.settings.envelope = 1;
-    g.settings.freeze = true;
-    g.retrigger = 0;
-    for (int i = 0; i < 100; ++i)
-        g.buffer.setSample (0, i, 0.01f * (float) (i + 1));
-
-    // Grain 0 reaches the end of the ring: skipped, it does not move; grain 1 reads the last
-    // index, which pairs with the first sample, then wraps.
-    g.grains[0] = { 20.0f, 10, 90, 0.0f, 1.0f, false, 0, 0, 0.0f, 1.0f / 90.0f };
-    g.grains[1] = { 99.0f, 0, 99, 0.0f, 1.0f, false, 0, 0, 0.0f, 1.0f / 99.0f };
-    EXPECT_EQ (g.processSample (0.0f), 1.0f * g.windowTable[2047]);
-    EXPECT_EQ (g.grains[0].pos, 20.0f);
-    EXPECT_EQ (g.grains[1].pos, 1.0f);
-
-    // A segment drawn for the skipped grain replaces it at once; a position beyond the ring
-    // restarts from index 0.
-    g.grains[0].pending = true;
-    g.grains[0].newStart = 5;
-    g.grains[0].newLength = 40;
-    g.grains[1].pos = 150.0f;
-    g.processSample (0.0f);
-    EXPECT_EQ (g.grains[0].start, 5);
-    EXPECT_EQ (g.grains[1].lastPos, 0.0f);
-
-    // Frozen, nothing is recorded; density 0 is silent but records.
-    const int frozenAt = g.writeIndex;
-    g.processSample (-1.0f);
-    EXPECT_EQ (g.writeIndex, frozenAt);
-    g.settings.freeze = false;
-    g.settings.density = 0;
-    EXPECT_EQ (g.processSample (0.75f), 0.0f);
-    EXPECT_EQ (g.buffer.getSample (0, frozenAt), 0.75f);
 }
 
 TEST (Diffuser, SampleAndBlockPathsAgreeWithTheLiteralArithmetic)
@@ -253,21 +199,15 @@ TEST (EnginePreparation, ClearsTheSignalMemoryButKeepsPlayPositions)
     ASSERT_NE (g.writeIndex, 0);
     g.grains[3].start = 77;
     g.grains[3].pos = 123.0f;
-    p.resonatorStates[1][0].allpassStates[4] = 0.5;
+    p.resonatorStates[1][0].allpassStates[4] = p.dcBlockers[1].previousOutput = 0.5;
     p.resonatorStates[1][0].lastOut = 0.5f;
-    p.dcBlockers[1].previousOutput = 0.25;
     p.diffusers[0]->lastOut = p.diffusers[0]->feedbackState = 0.1f;
 
     p.prepareToPlay (44100.0, 512);
-    EXPECT_EQ (g.writeIndex, 0);
-    EXPECT_EQ (g.buffer.getMagnitude (0, 0, g.bufferLength), 0.0f);
-    EXPECT_EQ (g.grains[3].start, 0);
+    EXPECT_TRUE (g.writeIndex == 0 && g.buffer.getMagnitude (0, 0, g.bufferLength) == 0.0f && g.grains[3].start == 0);
     EXPECT_EQ (g.grains[3].pos, 123.0f);
-    EXPECT_EQ (p.resonatorStates[1][0].allpassStates[4], 0.0);
-    EXPECT_EQ (p.resonatorStates[1][0].lastOut, 0.0f);
-    EXPECT_EQ (p.dcBlockers[1].previousOutput, 0.0);
-    EXPECT_EQ (p.diffusers[0]->lastOut + p.diffusers[0]->feedbackState, 0.0f);
-    EXPECT_EQ (p.diffusers[0]->stages[2].buffer.getMagnitude (0, 0, 44100), 0.0f);
+    EXPECT_TRUE (p.resonatorStates[1][0].allpassStates[4] == 0.0 && p.resonatorStates[1][0].lastOut == 0.0f && p.dcBlockers[1].previousOutput == 0.0);
+    EXPECT_TRUE (p.diffusers[0]->lastOut + p.diffusers[0]->feedbackState == 0.0f && p.diffusers[0]->stages[2].buffer.getMagnitude (0, 0, 44100) == 0.0f);
     EXPECT_NEAR (p.dcBlockers[0].coefficient, 0.99715048, 1e-8);
 }
 
@@ -298,7 +238,6 @@ TEST (ParameterRamps, StepCountsAcrossBlocksAndRetargeting)
     ParameterRamp ramp (0.0f);
     ramp.prepare (44100.0, 0.06, 64);
     ramp.process (1.0f, 10);
-    EXPECT_FLOAT_EQ (ramp.values()[9], 10.0f / 2646.0f);
     ramp.process (1.0f, 1);
     EXPECT_FLOAT_EQ (ramp.values()[0], 11.0f / 2646.0f);
     ramp.process (0.0f, 1);
