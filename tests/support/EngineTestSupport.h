@@ -91,8 +91,7 @@ inline void runBlocks (QuorilAudioProcessor& p, int numBlocks, int blockSize, ju
 
     for (int b = 0; b < numBlocks; ++b)
     {
-        fillSignal (buffer, offset, noise);
-        offset += blockSize;
+        fillSignal (buffer, (offset += blockSize) - blockSize, noise);
         p.processBlock (buffer, midi);
         if (check)
             check (buffer);
@@ -111,8 +110,7 @@ inline void restore (QuorilAudioProcessor& p, const juce::MemoryBlock& blob) { p
 
 inline juce::String xmlTextOf (const juce::MemoryBlock& blob)
 {
-    return blob.getSize() < 9 ? juce::String()
-                              : juce::String::fromUTF8 (static_cast<const char*> (blob.getData()) + 8, (int) blob.getSize() - 9);
+    return blob.getSize() < 9 ? juce::String() : juce::String::fromUTF8 (static_cast<const char*> (blob.getData()) + 8, (int) blob.getSize() - 9);
 }
 
 // A blob as the processor writes it, around any text.
@@ -139,18 +137,13 @@ inline juce::MidiBuffer controllers (std::initializer_list<std::array<int, 3>> c
 
 inline bool samePole (const QuorilAudioProcessor& a, int poleA, const QuorilAudioProcessor& b, int poleB)
 {
-    for (size_t ch = 0; ch < 2; ++ch)
+    auto fields = [] (const QuorilAudioProcessor& p, int pole, size_t ch)
     {
-        const auto& x = a.granulizerSettings[(size_t) poleA][ch];
-        const auto& y = b.granulizerSettings[(size_t) poleB][ch];
-        const auto& r = a.resonatorSettings[(size_t) poleA][ch];
-        const auto& s = b.resonatorSettings[(size_t) poleB][ch];
-        if (x.density != y.density || x.envelope != y.envelope || x.size != y.size || x.speed != y.speed
-            || x.sizeRnd != y.sizeRnd || x.speedRnd != y.speedRnd || x.ampRnd != y.ampRnd || x.outGain != y.outGain
-            || x.freeze != y.freeze || r.freq != s.freq || r.feed != s.feed)
-            return false;
-    }
-    return true;
+        const auto& g = p.granulizerSettings[(size_t) pole][ch];
+        const auto& r = p.resonatorSettings[(size_t) pole][ch];
+        return std::tuple (g.density, g.envelope, g.size, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd, g.outGain, g.freeze, r.freq, r.feed);
+    };
+    return fields (a, poleA, 0) == fields (b, poleB, 0) && fields (a, poleA, 1) == fields (b, poleB, 1);
 }
 
 // A state document naming two parameters, one resonator and a preset name.

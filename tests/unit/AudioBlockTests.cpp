@@ -114,8 +114,8 @@ TEST (Trajectory, PreparationFiguresAndTheClockAcrossBlocks)
 }
 
 // Dry/wet 0 passes the input bit for bit while the poles sound (in and out gain act on the wet
-// path only); with silent poles the dry signal is scaled by the smoothed amount, which drops to a
-// falling target at once and glides towards a rising one.
+// path only); with silent poles the dry signal is scaled by the smoothed amount, which glides
+// towards a rising target and reaches a falling one on the second sample.
 TEST (AudioBlock, DryWetMixesTheDrySignalByTheSmoothedAmount)
 {
     PreparedProcessor prepared;

@@ -1,7 +1,6 @@
 // Proves that the audio path neither allocates, frees nor locks: this file replaces the global
 // operator new and delete of the unit-test binary (and, outside sanitizer builds, malloc and
-// pthread_mutex_lock) with versions that count calls made on a thread while it has counting
-// switched on. Everywhere else they cost one thread-local test.
+// pthread_mutex_lock) with versions that count calls made on a thread while counting is on.
 #include <gtest/gtest.h>
 
 #include "support/EngineTestSupport.h"
@@ -33,45 +32,22 @@ struct ScopedCounting
     ~ScopedCounting() { countingOnThisThread = false; }
 };
 
-void* allocate (std::size_t size, std::size_t alignment = 0) noexcept
+void* allocate (std::size_t size, std::size_t alignment = 0)
 {
     noteAllocation();
     void* p = nullptr;
-    if (alignment == 0)
-        return std::malloc (size == 0 ? 1 : size);
-    return posix_memalign (&p, std::max (sizeof (void*), alignment), size == 0 ? 1 : size) == 0 ? p : nullptr;
-}
-
-void* allocateOrThrow (std::size_t size, std::size_t alignment = 0)
-{
-    if (void* p = allocate (size, alignment))
+    if (alignment == 0 ? (p = std::malloc (size == 0 ? 1 : size)) != nullptr
+                       : posix_memalign (&p, std::max (sizeof (void*), alignment), size == 0 ? 1 : size) == 0)
         return p;
     throw std::bad_alloc();
 }
-
-void release (void* p) noexcept { noteRelease (p); std::free (p); }
 } // namespace
 
-void* operator new (std::size_t n) { return allocateOrThrow (n); }
-void* operator new[] (std::size_t n) { return allocateOrThrow (n); }
-void* operator new (std::size_t n, std::align_val_t a) { return allocateOrThrow (n, (std::size_t) a); }
-void* operator new[] (std::size_t n, std::align_val_t a) { return allocateOrThrow (n, (std::size_t) a); }
-void* operator new (std::size_t n, const std::nothrow_t&) noexcept { return allocate (n); }
-void* operator new[] (std::size_t n, const std::nothrow_t&) noexcept { return allocate (n); }
-void* operator new (std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return allocate (n, (std::size_t) a); }
-void* operator new[] (std::size_t n, std::align_val_t a, const std::nothrow_t&) noexcept { return allocate (n, (std::size_t) a); }
-void operator delete (void* p) noexcept { release (p); }
-void operator delete[] (void* p) noexcept { release (p); }
-void operator delete (void* p, std::size_t) noexcept { release (p); }
-void operator delete[] (void* p, std::size_t) noexcept { release (p); }
-void operator delete (void* p, const std::nothrow_t&) noexcept { release (p); }
-void operator delete[] (void* p, const std::nothrow_t&) noexcept { release (p); }
-void operator delete (void* p, std::align_val_t) noexcept { release (p); }
-void operator delete[] (void* p, std::align_val_t) noexcept { release (p); }
-void operator delete (void* p, std::size_t, std::align_val_t) noexcept { release (p); }
-void operator delete[] (void* p, std::size_t, std::align_val_t) noexcept { release (p); }
-void operator delete (void* p, std::align_val_t, const std::nothrow_t&) noexcept { release (p); }
-void operator delete[] (void* p, std::align_val_t, const std::nothrow_t&) noexcept { release (p); }
+// The standard library's other forms (arrays, nothrow, sized) forward to these four.
+void* operator new (std::size_t n) { return allocate (n); }
+void* operator new (std::size_t n, std::align_val_t a) { return allocate (n, (std::size_t) a); }
+void operator delete (void* p) noexcept { noteRelease (p); std::free (p); }
+void operator delete (void* p, std::align_val_t) noexcept { noteRelease (p); std::free (p); }
 
 #if QUORIL_COUNT_MALLOC
 // JUCE's buffers allocate through malloc; glibc's own entry points do the work.
