@@ -7,13 +7,9 @@
 
 namespace quoril::hosttest
 {
-// The bundle that this build produced.
-inline juce::File bundle()
-{
-    return juce::File (QUORIL_VST3_BUNDLE);
-}
+inline juce::File bundle() { return juce::File (QUORIL_VST3_BUNDLE); }
 
-// Scans the bundle as a DAW does and returns what it describes; empty when the scan fails.
+// Scans the bundle this build produced as a DAW does; empty when the scan fails.
 inline juce::OwnedArray<juce::PluginDescription> scanBundle()
 {
     juce::VST3PluginFormat format;
@@ -22,16 +18,13 @@ inline juce::OwnedArray<juce::PluginDescription> scanBundle()
     return found;
 }
 
-// Creates one instance of the plug-in through JUCE's VST3 hosting.
 inline std::unique_ptr<juce::AudioPluginInstance> createInstance (double sampleRate = 44100.0, int blockSize = 512)
 {
     juce::AudioPluginFormatManager manager;
     manager.addFormat (new juce::VST3PluginFormat());
-
     auto found = scanBundle();
     if (found.isEmpty())
         return {};
-
     juce::String error;
     auto instance = manager.createPluginInstance (*found[0], sampleRate, blockSize, error);
     EXPECT_TRUE (error.isEmpty()) << error;

@@ -7,14 +7,11 @@ namespace
 // JUCE's VST3 host keeps the component's state as base64 text in a "VST3PluginState" document.
 juce::MemoryBlock componentStateOf (juce::AudioPluginInstance& instance)
 {
-    juce::MemoryBlock outer;
+    juce::MemoryBlock outer, component;
     instance.getStateInformation (outer);
-    juce::MemoryBlock component;
-
     if (auto xml = juce::AudioProcessor::getXmlFromBinary (outer.getData(), (int) outer.getSize()))
         if (auto* element = xml->getChildByName ("IComponent"))
             component.fromBase64Encoding (element->getAllSubText());
-
     return component;
 }
 
@@ -27,18 +24,15 @@ void setComponentState (juce::AudioPluginInstance& instance, const juce::MemoryB
     instance.setStateInformation (outer.getData(), (int) outer.getSize());
 }
 
+// The plug-in's blob ("VC2!", length, text, zero byte) followed by the client's private chunk.
 struct ComponentState
 {
     explicit ComponentState (const juce::MemoryBlock& component)
     {
         const auto* bytes = static_cast<const char*> (component.getData());
-        if (component.getSize() < 9 || std::memcmp (bytes, "VC2!", 4) != 0)
+        const auto length = component.getSize() < 9 ? 0 : (size_t) juce::ByteOrder::littleEndianInt (bytes + 4);
+        if (component.getSize() < 9 || std::memcmp (bytes, "VC2!", 4) != 0 || 9 + length > component.getSize())
             return;
-
-        const auto length = (size_t) juce::ByteOrder::littleEndianInt (bytes + 4);
-        if (8 + length + 1 > component.getSize())
-            return;
-
         text = juce::String::fromUTF8 (bytes + 8, (int) length);
         zeroByteFound = bytes[8 + length] == 0;
         privateChunk = juce::MemoryBlock (bytes + 9 + length, component.getSize() - 9 - length);
@@ -57,67 +51,93 @@ struct ComponentState
         return block;
     }
 
+    juce::MemoryBlock withBinding (const juce::String& binding) const
+    {
+        return withText (text.replace ("<Quoril_MIDI_MAP/>", "<Quoril_MIDI_MAP>" + binding + "</Quoril_MIDI_MAP>"));
+    }
+
     juce::String text;
     bool zeroByteFound = false;
     juce::MemoryBlock privateChunk;
 };
 
-juce::String withMap (const juce::String& text, const juce::String& bindings)
+// Processes blocks of noise, with the given MIDI in the first; whether the last block came out
+// as it went in, and its output RMS relative to the input's.
+std::pair<bool, float> process (juce::AudioPluginInstance& instance, const juce::MidiBuffer& first, int numBlocks)
 {
-    return text.replace ("<Quoril_MIDI_MAP/>", "<Quoril_MIDI_MAP>" + bindings + "</Quoril_MIDI_MAP>");
+    static juce::Random noise (42);
+    juce::AudioBuffer<float> buffer (2, 256), input (2, 256);
+    for (int block = 0; block < numBlocks; ++block)
+    {
+        for (int ch = 0; ch < 2; ++ch)
+            for (int s = 0; s < 256; ++s)
+                input.setSample (ch, s, (noise.nextFloat() * 2.0f - 1.0f) * 0.4f);
+        buffer.makeCopyOf (input);
+        juce::MidiBuffer midi (block == 0 ? first : juce::MidiBuffer());
+        instance.processBlock (buffer, midi);
+    }
+    bool same = true;
+    for (int ch = 0; ch < 2; ++ch)
+        same = same && std::memcmp (buffer.getReadPointer (ch), input.getReadPointer (ch), 256 * sizeof (float)) == 0;
+    return { same, buffer.getRMSLevel (0, 0, 256) / input.getRMSLevel (0, 0, 256) };
 }
 } // namespace
 
 TEST (HostState, TheClientSavesTheBlobWithItsPrivateChunkAndRestoresIt)
 {
-    auto source = createInstance();
-    auto target = createInstance();
-    ASSERT_NE (source, nullptr);
-    ASSERT_NE (target, nullptr);
-
-    auto& sourceParams = source->getParameters();
-    sourceParams[1]->setValueNotifyingHost (0.25f); // x_pos
-    sourceParams[9]->setValueNotifyingHost (0.75f); // dry_wet
+    auto source = createInstance(), target = createInstance();
+    ASSERT_TRUE (source != nullptr && target != nullptr);
+    source->getParameters()[1]->setValueNotifyingHost (0.25f); // x_pos
+    source->getParameters()[9]->setValueNotifyingHost (0.75f); // dry_wet
 
     const ComponentState state (componentStateOf (*source));
     ASSERT_TRUE (state.zeroByteFound);
     EXPECT_TRUE (state.text.startsWith ("<?xml version=\"1.0\" encoding=\"UTF-8\"?> <Quoril>"));
-    EXPECT_TRUE (state.text.endsWith ("<Quoril_MIDI_MAP/></Quoril>"));
     ASSERT_GT (state.privateChunk.getSize(), 15u);
-    EXPECT_EQ (std::memcmp (static_cast<const char*> (state.privateChunk.getData()) + state.privateChunk.getSize() - 15,
-                            "JUCEPrivateData", 15), 0);
+    EXPECT_EQ (0, std::memcmp (static_cast<const char*> (state.privateChunk.getData()) + state.privateChunk.getSize() - 15, "JUCEPrivateData", 15));
 
-    // A binding carried by the state comes back with it.
-    setComponentState (*target, state.withText (withMap (state.text, "<y_pos cc=\"21\"/>")));
+    // A binding carried by the state comes back with it; damaged state changes nothing.
+    setComponentState (*target, state.withBinding ("<y_pos cc=\"21\"/>"));
     EXPECT_FLOAT_EQ (target->getParameters()[1]->getValue(), 0.25f);
     EXPECT_FLOAT_EQ (target->getParameters()[9]->getValue(), 0.75f);
     EXPECT_TRUE (ComponentState (componentStateOf (*target)).text.endsWith ("<Quoril_MIDI_MAP><y_pos cc=\"21\"/></Quoril_MIDI_MAP></Quoril>"));
-
-    // Damaged state leaves the instance as it was.
     setComponentState (*target, state.withText (state.text.dropLastCharacters (20)));
     EXPECT_FLOAT_EQ (target->getParameters()[9]->getValue(), 0.75f);
 }
 
-// Needs processBlock to apply the controller map; enable once the audio path is merged.
 TEST (HostState, AControllerBoundThroughTheRestoredStateMovesItsParameter)
 {
     auto instance = createInstance();
     ASSERT_NE (instance, nullptr);
-
-    const ComponentState state (componentStateOf (*instance));
-    setComponentState (*instance, state.withText (withMap (state.text, "<x_pos cc=\"74\"/>")));
-
-    instance->prepareToPlay (44100.0, 512);
-    juce::AudioBuffer<float> buffer (2, 512);
-    buffer.clear();
-    juce::MidiBuffer midi;
-    midi.addEvent (juce::MidiMessage::controllerEvent (1, 74, 127), 0);
-    instance->processBlock (buffer, midi);
-    midi.clear();
-    instance->processBlock (buffer, midi);
-
+    setComponentState (*instance, ComponentState (componentStateOf (*instance)).withBinding ("<x_pos cc=\"74\"/>"));
+    instance->prepareToPlay (44100.0, 256);
+    process (*instance, juce::MidiBuffer (juce::MidiMessage::controllerEvent (1, 74, 127)), 2);
     instance->releaseResources();
-
-    // The plug-in's own state holds the value the controller set.
     EXPECT_TRUE (ComponentState (componentStateOf (*instance)).text.contains ("<PARAM id=\"x_pos\" value=\"1.0\"/>"));
+}
+
+// The slot list is read when an instance is made, so the files come first. The host cannot read
+// back parameters the plug-in changes while processing, so the loaded state is heard instead.
+TEST (HostMidiPresets, ProgramChangeLoadsTheFileOfItsSlot)
+{
+    auto folder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Orvane_Studio/Presets/Quoril/MIDI");
+    auto document = [] (const char* dryWet, const char* outGain)
+    {
+        return juce::String ("<Quoril><PARAM id=\"dry_wet\" value=\"") + dryWet + "\"/><PARAM id=\"out_gain\" value=\"" + outGain + "\"/></Quoril>";
+    };
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_TRUE (folder.getChildFile ("b-dry.qpst").replaceWithText (document ("0", "0")));
+    ASSERT_TRUE (folder.getChildFile ("A-quiet.qpst").replaceWithText (document ("1", "-70")));
+
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    instance->prepareToPlay (44100.0, 256);
+    auto program = [] (int n) { return juce::MidiBuffer (juce::MidiMessage::programChange (1, n)); };
+    ASSERT_FALSE (process (*instance, {}, 4).first) << "the default state processes the input";
+    EXPECT_TRUE (process (*instance, program (1), 2).first) << "slot 1 sets dry/wet to 0";
+    EXPECT_TRUE (process (*instance, program (2), 2).first) << "past the last slot nothing loads";
+    EXPECT_LT (process (*instance, program (0), 100).second, 0.01f) << "slot 0: fully wet at the lowest gain";
+    instance->releaseResources();
+    instance.reset();
+    folder.deleteRecursively();
 }

@@ -20,78 +20,61 @@ namespace reference
 {
 inline float clamp01 (float v) { return v < 0.0f ? 0.0f : (v > 1.0f ? 1.0f : v); }
 
+// Takes over a grain's drawn segment when it fits in the ring.
+inline void takeOver (Grain& gr, int length)
+{
+    if (gr.newStart + gr.newLength < length)
+    {
+        gr.start = gr.newStart;
+        gr.length = gr.newLength;
+        gr.pos = (float) gr.newStart;
+        gr.invLength = gr.newLength > 0 ? 1.0f / (float) gr.newLength : 0.0f;
+    }
+    gr.pending = false;
+}
+
 inline float granulizerSample (Granulizer& g, float x)
 {
     const int length = g.bufferLength;
     float* buf = g.buffer.getWritePointer (0);
-
     if (! g.settings.freeze)
     {
         buf[g.writeIndex] = x;
         if (++g.writeIndex >= length)
             g.writeIndex = 0;
     }
-
     if (g.settings.envelope == 2)
         std::memcpy (g.windowTable, g.hannTable, sizeof (g.windowTable));
 
     float sum = 0.0f;
-    const int density = std::clamp (g.settings.density, 0, 64);
-
-    for (int k = 0; k < density; ++k)
+    for (int k = 0; k < std::clamp (g.settings.density, 0, 64); ++k)
     {
         Grain& gr = g.grains[k];
         const int effectiveLength = std::max (1, gr.length);
-
         if (gr.start + effectiveLength >= length)
         {
             if (gr.pending)
-            {
-                if (gr.newStart + gr.newLength < length)
-                {
-                    gr.start = gr.newStart;
-                    gr.length = gr.newLength;
-                    gr.pos = (float) gr.newStart;
-                    gr.invLength = gr.newLength > 0 ? 1.0f / (float) gr.newLength : 0.0f;
-                }
-                gr.pending = false;
-            }
+                takeOver (gr, length);
             continue;
         }
 
-        const float phase = clamp01 ((gr.pos - (float) gr.start) * gr.invLength);
-        const float w = g.windowTable[(int) (phase * 2047.0f)];
-
+        const float w = g.windowTable[(int) (clamp01 ((gr.pos - (float) gr.start) * gr.invLength) * 2047.0f)];
         if (gr.pos < 0.0f || gr.pos > (float) (length - 1))
             gr.pos = 0.0f;
 
         const float p = gr.pos;
         const int i = (int) p;
-        const float frac = p - (float) i;
-        const float a = buf[i];
-        const float b = p < (float) (length - 1) ? buf[i + 1] : buf[0];
-        const float s = (b - a) * frac + a;
+        const float a = buf[i], b = p < (float) (length - 1) ? buf[i + 1] : buf[0];
         gr.lastPos = p;
-        sum += s * (w * gr.amplitude);
+        sum += ((b - a) * (p - (float) i) + a) * (w * gr.amplitude);
         gr.pos = (g.settings.speed + gr.rateOffset) + p;
 
         const float end = (float) (gr.start + effectiveLength);
         while (gr.pos >= end)
             gr.pos = (gr.pos - end) + (float) gr.start;
-
         if (gr.pending && (gr.lastPos > gr.pos || g.retrigger != 0))
-        {
-            if (gr.newStart + gr.newLength < length)
-            {
-                gr.start = gr.newStart;
-                gr.length = gr.newLength;
-                gr.pos = (float) gr.newStart;
-                gr.invLength = gr.newLength > 0 ? 1.0f / (float) gr.newLength : 0.0f;
-            }
-            gr.pending = false;
-        }
+            takeOver (gr, length);
     }
-
     g.retrigger = 0;
     return sum * g.settings.outGain;
 }
@@ -103,10 +86,8 @@ inline float allpassSample (AllpassDelay& a, float x)
     float r = (float) a.writeIndex - (float) a.delay;
     while (r < 0.0f)
         r += (float) length;
-    const int i = (int) r;
-    const float frac = r - (float) i;
-    const int j = i + 1 >= length ? 0 : i + 1;
-    const float rd = (buf[j] - buf[i]) * frac + buf[i];
+    const int i = (int) r, j = i + 1 >= length ? 0 : i + 1;
+    const float rd = (buf[j] - buf[i]) * (r - (float) i) + buf[i];
     const float v = a.gain * rd + x;
     buf[a.writeIndex] = v;
     if (++a.writeIndex >= length)
@@ -127,7 +108,6 @@ inline float resonatorSample (ResonatorState& r, float g)
 {
     float v = std::clamp (r.feed, 0.0f, 0.99f) * r.lastOut + 0.9f * sinf (g);
     const double c = (double) r.coefficient;
-
     for (int k = 5; k >= 0; --k)
     {
         const double s = r.allpassStates[k];
@@ -157,26 +137,19 @@ struct ReferenceEngine
     {
     }
 
+    static void advanceAxis (float& current, bool& rising, float pos, float rate, float range)
+    {
+        const float next = rising ? current + rate * 0.01f : current - rate * 0.01f;
+        const float lo = clamp01 (pos - range), hi = clamp01 (pos + range);
+        if (lo > next || next > hi)
+            rising = ! rising;
+        current = lo > next ? lo : std::min (hi, next);
+    }
+
     void advanceTrajectory (const ParameterTable& t)
     {
-        auto axis = [] (float current, bool& rising, float pos, float rate, float range)
-        {
-            const float step = rate * 0.01f;
-            const float next = rising ? current + step : current - step;
-            const float lo = clamp01 (pos - range), hi = clamp01 (pos + range);
-            return std::tuple { next, lo, hi };
-        };
-
-        auto [nx, xlo, xhi] = axis (currentX, xRising, t.raw (ParameterTable::xPos), t.raw (ParameterTable::xTrajAmount), t.raw (ParameterTable::xTrajRange));
-        auto [ny, ylo, yhi] = axis (currentY, yRising, t.raw (ParameterTable::yPos), t.raw (ParameterTable::yTrajAmount), t.raw (ParameterTable::yTrajRange));
-
-        if (xlo > nx || nx > xhi)
-            xRising = ! xRising;
-        if (ylo > ny || ny > yhi)
-            yRising = ! yRising;
-
-        currentX = xlo > nx ? xlo : std::min (xhi, nx);
-        currentY = ylo > ny ? ylo : std::min (yhi, ny);
+        advanceAxis (currentX, xRising, t.raw (ParameterTable::xPos), t.raw (ParameterTable::xTrajAmount), t.raw (ParameterTable::xTrajRange));
+        advanceAxis (currentY, yRising, t.raw (ParameterTable::yPos), t.raw (ParameterTable::yTrajAmount), t.raw (ParameterTable::yTrajRange));
     }
 
     // The block on the whole buffer, with the processor's parameters and settings records.
@@ -184,19 +157,13 @@ struct ReferenceEngine
     {
         juce::ScopedNoDenormals noDenormals;
         const auto& t = *p.parameterTable;
-        const int n = buffer.getNumSamples();
-        const int nIn = 2;
-
+        const int n = buffer.getNumSamples(), nIn = 2;
         xRamp.process (t.raw (ParameterTable::xPos), n);
         yRamp.process (t.raw (ParameterTable::yPos), n);
         for (int k = 0; k < 4; ++k)
             diffRamps[k].process (t.raw (ParameterTable::diffIndex (k)), n);
 
-        bool linked[4];
-        for (int k = 0; k < 4; ++k)
-            linked[k] = t.raw (ParameterTable::linkIndex (k)) > 0.5f;
         const bool trajectoryOn = t.raw (ParameterTable::trajectory) > 0.5f;
-
         for (int ch = 0; ch < nIn; ++ch)
             dryBuffer.copyFrom (ch, 0, buffer, ch, 0, n);
 
@@ -206,7 +173,6 @@ struct ReferenceEngine
             juce::dsp::AudioBlock<float> block (buffer);
             g.process (juce::dsp::ProcessContextReplacing<float> (block));
         };
-
         gain (inputGain, t.raw (ParameterTable::inGain));
 
         for (int ch = 0; ch < nIn; ++ch)
@@ -215,22 +181,18 @@ struct ReferenceEngine
             f.feed = p.diffuserSettings[ch].feed;
             f.damp = p.diffuserSettings[ch].damp;
 
+            // A linked pole runs both channels from the left channel's records.
             for (size_t k = 0; k < 4; ++k)
             {
-                const size_t src = linked[k] ? 0 : (size_t) ch;
-                granulizers[k][(size_t) ch].setParameters (p.granulizerSettings[k][src]);
-                resonators[k][(size_t) ch].freq = p.resonatorSettings[k][src].freq;
-                resonators[k][(size_t) ch].feed = p.resonatorSettings[k][src].feed;
-            }
-
-            for (size_t k = 0; k < 4; ++k)
-            {
+                const size_t src = t.raw (ParameterTable::linkIndex ((int) k)) > 0.5f ? 0 : (size_t) ch;
                 auto& r = resonators[k][(size_t) ch];
+                granulizers[k][(size_t) ch].setParameters (p.granulizerSettings[k][src]);
+                r.freq = p.resonatorSettings[k][src].freq;
+                r.feed = p.resonatorSettings[k][src].feed;
                 r.coefficient = (float) std::clamp (1.0 - ((double) r.freq / r.sampleRate) * 4.0, 0.0, 1.0);
             }
 
             float* data = buffer.getWritePointer (ch);
-
             for (int i = 0; i < n; ++i)
             {
                 if (ch == 0)
@@ -255,16 +217,12 @@ struct ReferenceEngine
                         trajectoryCounter = 0;
                 }
 
-                const float x = data[i];
                 float direct[4], send[4];
-
                 for (size_t k = 0; k < 4; ++k)
                 {
-                    const float g = granulizerSample (granulizers[k][(size_t) ch], x);
-                    const float out = resonatorSample (resonators[k][(size_t) ch], g);
-                    const float d = diffRamps[k].values()[i];
-                    direct[k] = (1.0f - d) * out;
-                    send[k] = d * out;
+                    const float out = resonatorSample (resonators[k][(size_t) ch], granulizerSample (granulizers[k][(size_t) ch], data[i]));
+                    direct[k] = (1.0f - diffRamps[k].values()[i]) * out;
+                    send[k] = diffRamps[k].values()[i] * out;
                 }
 
                 const float X = trajectoryOn ? trajectoryX : clamp01 (xRamp.values()[i]);
@@ -276,48 +234,48 @@ struct ReferenceEngine
         }
 
         gain (outputGain, t.raw (ParameterTable::outGain));
-
         level = 0.0f;
         for (int ch = 0; ch < nIn; ++ch)
         {
             auto& b = dcBlockers[ch];
             float* data = buffer.getWritePointer (ch);
+            double sum = 0.0;
             for (int i = 0; i < n; ++i)
             {
                 const double x = data[i];
-                const double y = (x - b.previousInput) + b.coefficient * b.previousOutput;
+                b.previousOutput = (x - b.previousInput) + b.coefficient * b.previousOutput;
                 b.previousInput = x;
-                b.previousOutput = y;
-                data[i] = (float) y;
+                data[i] = (float) b.previousOutput;
             }
-            double sum = 0.0;
             for (int i = 0; i < n; ++i)
                 sum += data[i] * data[i];
             level += n > 0 ? (float) std::sqrt (sum / n) : 0.0f;
         }
 
-        const float T = t.raw (ParameterTable::dryWet);
-        const float a = dryWetCoefficient;
         for (int i = 0; i < n; ++i)
         {
-            const bool rising = T >= dryWetLastTarget;
-            dryWetValue = (float) ((1.0 - (double) a) * (double) dryWetLastTarget + (double) (a * dryWetValue));
-            dryWetLastTarget = T;
-            if ((rising && dryWetValue > T) || (! rising && dryWetValue < T))
-                dryWetValue = T;
+            dryWetStep (dryWetValue, dryWetLastTarget, t.raw (ParameterTable::dryWet), dryWetCoefficient);
             for (int ch = 0; ch < nIn; ++ch)
             {
                 const float wet = buffer.getSample (ch, i), dry = dryBuffer.getSample (ch, i);
                 buffer.setSample (ch, i, (wet - dry) * dryWetValue + dry);
             }
         }
-
         level /= (float) nIn;
     }
 
+    // One step of the dry/wet smoothing: a glide towards a rising target, a drop to a falling one.
+    static void dryWetStep (float& value, float& lastTarget, float target, float a)
+    {
+        const bool rising = target >= lastTarget;
+        value = (float) ((1.0 - (double) a) * (double) lastTarget + (double) (a * value));
+        lastTarget = target;
+        if ((rising && value > target) || (! rising && value < target))
+            value = target;
+    }
+
     juce::dsp::Gain<float> inputGain, outputGain;
-    ParameterRamp xRamp, yRamp;
-    ParameterRamp diffRamps[4];
+    ParameterRamp xRamp, yRamp, diffRamps[4];
     std::vector<std::vector<Granulizer>> granulizers;
     std::vector<std::vector<ResonatorState>> resonators;
     Diffuser diffusers[2];

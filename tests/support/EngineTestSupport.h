@@ -1,12 +1,16 @@
 #pragma once
 
+// Helpers shared by the unit tests: settings, signals and blocks for the engine; blobs, documents
+// and MIDI for the state and preset code.
 #include <juce_audio_processors/juce_audio_processors.h>
+#include <gtest/gtest.h>
 
 #include "engine/Diffuser.h"
 #include "engine/Granulizer.h"
 #include "engine/ParameterRamp.h"
 #include "processor/QuorilAudioProcessor.h"
 
+#include <array>
 #include <cmath>
 #include <functional>
 
@@ -18,18 +22,19 @@ inline void setParameter (QuorilAudioProcessor& p, const juce::String& id, float
     param->setValueNotifyingHost (param->convertTo0to1 (value));
 }
 
+inline float valueOf (QuorilAudioProcessor& p, const juce::String& id) { return p.parameters.getRawParameterValue (id)->load(); }
+
 // Settings as the random generator makes them, from a fixed seed.
 inline void applyGeneratedSettings (QuorilAudioProcessor& p, juce::Random& random, int density = 8)
 {
-    for (int pole = 0; pole < 4; ++pole)
-    {
-        for (int ch = 0; ch < 2; ++ch)
+    for (size_t pole = 0; pole < 4; ++pole)
+        for (size_t ch = 0; ch < 2; ++ch)
         {
-            auto& r = p.resonatorSettings[(size_t) pole][(size_t) ch];
+            auto& r = p.resonatorSettings[pole][ch];
             r.freq = 80.0f + 880.0f * random.nextFloat();
             r.feed = 0.9f * random.nextFloat();
 
-            auto& g = p.granulizerSettings[(size_t) pole][(size_t) ch];
+            auto& g = p.granulizerSettings[pole][ch];
             g.density = density;
             g.envelope = 2;
             const float ms = random.nextBool() ? 20.0f + 80.0f * random.nextFloat() : 100.0f + 499.0f * random.nextFloat();
@@ -39,15 +44,13 @@ inline void applyGeneratedSettings (QuorilAudioProcessor& p, juce::Random& rando
             g.ampRnd = random.nextFloat();
             g.speedRnd = random.nextBool() ? 0.01f * random.nextFloat() : 0.5f * random.nextFloat();
         }
-    }
 
     for (auto& d : p.diffuserSettings)
         d.feed = 0.1f + 0.8f * random.nextFloat();
 }
 
-// Settings that are sure to sound from the first blocks on: every segment starts at buffer
-// index 0 (size = ring length - 1 leaves no room for other starts) and grains play no faster
-// than the input is recorded. Jitters as generated.
+// Settings that sound from the first blocks on: every segment starts at ring index 0 (size =
+// ring length - 1 leaves no other start) and grains play no faster than the input is recorded.
 inline void applyAudibleSettings (QuorilAudioProcessor& p, juce::Random& random, int density = 8)
 {
     applyGeneratedSettings (p, random, density);
@@ -55,9 +58,8 @@ inline void applyAudibleSettings (QuorilAudioProcessor& p, juce::Random& random,
     for (size_t pole = 0; pole < 4; ++pole)
         for (size_t ch = 0; ch < 2; ++ch)
         {
-            auto& g = p.granulizerSettings[pole][ch];
-            g.size = (float) (p.granulizers[pole][ch].bufferLength - 1);
-            g.speed = 0.5f + 0.5f * random.nextFloat();
+            p.granulizerSettings[pole][ch].size = (float) (p.granulizers[pole][ch].bufferLength - 1);
+            p.granulizerSettings[pole][ch].speed = 0.5f + 0.5f * random.nextFloat();
         }
 }
 
@@ -76,7 +78,6 @@ inline bool allFinite (const juce::AudioBuffer<float>& buffer)
         for (int i = 0; i < buffer.getNumSamples(); ++i)
             if (! std::isfinite (buffer.getSample (ch, i)))
                 return false;
-
     return true;
 }
 
@@ -90,12 +91,71 @@ inline void runBlocks (QuorilAudioProcessor& p, int numBlocks, int blockSize, ju
 
     for (int b = 0; b < numBlocks; ++b)
     {
-        fillSignal (buffer, offset, noise);
-        offset += blockSize;
+        fillSignal (buffer, (offset += blockSize) - blockSize, noise);
         p.processBlock (buffer, midi);
-
         if (check)
             check (buffer);
     }
 }
+
+//==============================================================================
+inline juce::MemoryBlock blobOf (QuorilAudioProcessor& p)
+{
+    juce::MemoryBlock block;
+    p.getStateInformation (block);
+    return block;
+}
+
+inline void restore (QuorilAudioProcessor& p, const juce::MemoryBlock& blob) { p.setStateInformation (blob.getData(), (int) blob.getSize()); }
+
+inline juce::String xmlTextOf (const juce::MemoryBlock& blob)
+{
+    return blob.getSize() < 9 ? juce::String() : juce::String::fromUTF8 (static_cast<const char*> (blob.getData()) + 8, (int) blob.getSize() - 9);
+}
+
+// A blob as the processor writes it, around any text.
+inline juce::MemoryBlock blobWithText (const juce::String& text)
+{
+    juce::MemoryBlock block;
+    juce::MemoryOutputStream out (block, false);
+    out.writeInt (0x21324356);
+    out.writeInt ((int) text.getNumBytesAsUTF8());
+    out.write (text.toRawUTF8(), text.getNumBytesAsUTF8());
+    out.writeByte (0);
+    out.flush();
+    return block;
+}
+
+inline juce::MidiBuffer controllers (std::initializer_list<std::array<int, 3>> channelControllerValue)
+{
+    juce::MidiBuffer midi;
+    int position = 0;
+    for (const auto& m : channelControllerValue)
+        midi.addEvent (juce::MidiMessage::controllerEvent (m[0], m[1], m[2]), position++);
+    return midi;
+}
+
+inline bool samePole (const QuorilAudioProcessor& a, int poleA, const QuorilAudioProcessor& b, int poleB)
+{
+    auto fields = [] (const QuorilAudioProcessor& p, int pole, size_t ch)
+    {
+        const auto& g = p.granulizerSettings[(size_t) pole][ch];
+        const auto& r = p.resonatorSettings[(size_t) pole][ch];
+        return std::tuple (g.density, g.envelope, g.size, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd, g.outGain, g.freeze, r.freq, r.feed);
+    };
+    return fields (a, poleA, 0) == fields (b, poleB, 0) && fields (a, poleA, 1) == fields (b, poleB, 1);
+}
+
+// A state document naming two parameters, one resonator and a preset name.
+inline juce::String stateDocument (float dryWet, float xPos, const juce::String& name)
+{
+    return "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<Quoril><PARAM id=\"dry_wet\" value=\"" + juce::String (dryWet)
+         + "\"/><PARAM id=\"x_pos\" value=\"" + juce::String (xPos)
+         + "\"/><Resonator freq=\"432.0\" feed=\"0.25\" pole=\"1\" channel=\"0\"/><Metadata preset_name=\"" + name + "\"/></Quoril>";
+}
 } // namespace enginetest
+
+namespace juce
+{
+inline void PrintTo (const StringArray& a, std::ostream* os) { *os << "[" << a.joinIntoString (", ") << "]"; }
+} // namespace juce
