@@ -1,4 +1,5 @@
 #include "Diffuser.h"
+#include "DiffuserRun.h"
 #include "EngineMath.h"
 
 #include <algorithm>
@@ -115,70 +116,20 @@ float Diffuser::processSample (float send) noexcept
 
 void Diffuser::processBlock (float* io, int numSamples) noexcept
 {
-    struct Line
+    if (! DiffuserRun::canRun (*this))
     {
-        float* data;
-        int length, writeIndex, readIndex;
-        float gain;
-    };
+        for (int i = 0; i < numSamples; ++i)
+            io[i] = processSample (io[i]);
 
-    Line lines[numStages];
-
-    for (int k = 0; k < numStages; ++k)
-    {
-        auto& stage = stages[k];
-        const int length = stage.buffer.getNumSamples();
-
-        if (length <= 0 || stage.buffer.getNumChannels() < 1)
-        {
-            for (int i = 0; i < numSamples; ++i)
-                io[i] = processSample (io[i]);
-
-            return;
-        }
-
-        if (stage.writeIndex < 0 || stage.writeIndex >= length)
-            stage.writeIndex = 0;
-
-        // The read index moves with the write index, one step per sample.
-        lines[k] = { stage.buffer.getWritePointer (0), length, stage.writeIndex, stage.readIndex(), stage.gain };
+        return;
     }
 
-    const float f = effectiveFeed();
-    const float d = effectiveDamp();
-    const float keep = 1.0f - d;
-    const float inputScale = 1.0f - f * 0.65f;
-    float fb = feedbackState;
-    float last = lastOut;
+    DiffuserRun run (*this);
 
     for (int i = 0; i < numSamples; ++i)
-    {
-        fb = last * f * d + keep * fb;
-        float x = inputScale * io[i] + fb;
+        io[i] = run.step (io[i]);
 
-        for (auto& line : lines)
-        {
-            const float rd = line.data[line.readIndex];
-            const float v = line.gain * rd + x;
-            line.data[line.writeIndex] = v;
-            x = rd - line.gain * v;
-
-            if (++line.writeIndex == line.length)
-                line.writeIndex = 0;
-
-            if (++line.readIndex == line.length)
-                line.readIndex = 0;
-        }
-
-        last = x;
-        io[i] = x;
-    }
-
-    feedbackState = fb;
-    lastOut = last;
-
-    for (int k = 0; k < numStages; ++k)
-        stages[k].writeIndex = lines[k].writeIndex;
+    run.finish (*this);
 }
 
 void Diffuser::clearSignal() noexcept

@@ -129,4 +129,15 @@ struct DiffusedOutput
         out[1][i] = runs[1].step (send[1]) + direct[1];
     }
 };
+
+// Runs a pole bank, runPoles (sink), through both channels' diffusers into out and hands the
+// diffusers' state back to them.
+template <typename RunPoles>
+void runThroughDiffusers (Diffuser& left, Diffuser& right, float* const* out, RunPoles&& runPoles) noexcept
+{
+    DiffusedOutput sink { { DiffuserRun (left), DiffuserRun (right) }, out };
+    runPoles (sink);
+    sink.runs[0].finish (left);
+    sink.runs[1].finish (right);
+}
 } // namespace

@@ -230,10 +230,7 @@ void runStereoPolesSse2 (ResonatorState* const* states, const float* shaped, con
 void runStereoEngineSse2 (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
                           const float* const* weights, Diffuser& left, Diffuser& right, float* const* out, int numSamples) noexcept
 {
-    DiffusedOutput sink { { DiffuserRun (left), DiffuserRun (right) }, out };
-    runPolesSse2 (states, shaped, diffInterleaved, weights, sink, numSamples);
-    sink.runs[0].finish (left);
-    sink.runs[1].finish (right);
+    runThroughDiffusers (left, right, out, [&] (auto& sink) { runPolesSse2 (states, shaped, diffInterleaved, weights, sink, numSamples); });
 }
 
 void runStereoEngine (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,

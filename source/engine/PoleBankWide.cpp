@@ -222,10 +222,7 @@ void runStereoPolesWide (ResonatorState* const* states, const float* shaped, con
 void runStereoEngineWide (ResonatorState* const* states, const float* shaped, const float* diffInterleaved,
                           const float* const* weights, Diffuser& left, Diffuser& right, float* const* out, int numSamples) noexcept
 {
-    DiffusedOutput sink { { DiffuserRun (left), DiffuserRun (right) }, out };
-    runPolesWide (states, shaped, diffInterleaved, weights, sink, numSamples);
-    sink.runs[0].finish (left);
-    sink.runs[1].finish (right);
+    runThroughDiffusers (left, right, out, [&] (auto& sink) { runPolesWide (states, shaped, diffInterleaved, weights, sink, numSamples); });
 }
 } // namespace quoril::engine
 
