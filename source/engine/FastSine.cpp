@@ -4,6 +4,9 @@
 #include <cmath>
 #include <emmintrin.h>
 
+#include "Lanes4.h"
+#include "SineLanes.h"
+
 namespace quoril::engine
 {
 namespace
@@ -46,7 +49,7 @@ void sineBlock (const float* in, float* out, int n, float scale) noexcept
         const int rangeBits = _mm_movemask_ps (inRange);
         alignas (16) float lanes[4];
         _mm_store_ps (lanes, x);
-        _mm_storeu_ps (out + i, _mm_mul_ps (scaleV, sin4 (_mm_and_ps (x, inRange))));
+        _mm_storeu_ps (out + i, _mm_mul_ps (scaleV, sineInRange<Lanes4> (_mm_and_ps (x, inRange))));
 
         if (rangeBits != 0xf)
             for (int k = 0; k < 4; ++k)
@@ -61,7 +64,7 @@ void sineBlock (const float* in, float* out, int n, float scale) noexcept
         if (inFastRange (v))
         {
             float lane[4];
-            _mm_storeu_ps (lane, _mm_mul_ps (scaleV, sin4 (_mm_set1_ps (v))));
+            _mm_storeu_ps (lane, _mm_mul_ps (scaleV, sineInRange<Lanes4> (_mm_set1_ps (v))));
             out[i] = lane[0];
         }
         else

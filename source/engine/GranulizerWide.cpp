@@ -13,12 +13,7 @@
 #include <cstring>
 #include <immintrin.h>
 
-#if defined (__clang__)
- #pragma clang attribute push (__attribute__ ((target ("avx2"))), apply_to = function)
-#else
- #pragma GCC push_options
- #pragma GCC target("avx2")
-#endif
+#include "Avx2Begin.h"
 
 #include "GranulizerSteps.h"
 
@@ -587,8 +582,4 @@ void Granulizer::processChunkByGroups (const float* input, float* output, int nu
         output[t] = finiteOrZero (sums[t] * gain);
 }
 
-#if defined (__clang__)
- #pragma clang attribute pop
-#else
- #pragma GCC pop_options
-#endif
+#include "Avx2End.h"

@@ -10,31 +10,14 @@
 #include <cmath>
 #include <emmintrin.h>
 
+#include "Lanes4.h"
+#include "SineLanes.h"
+
 namespace quoril::engine
 {
 namespace
 {
-// sin of four lanes: the block sine for the lanes in its range, the runtime's sinf for the others
-// (and for all lanes while the precise sine is selected).
-inline __m128 sineOf (__m128 x) noexcept
-{
-    const __m128 absMask = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
-    const __m128 inRange = _mm_cmple_ps (_mm_and_ps (x, absMask), _mm_set1_ps (8192.0f));
-    const int rangeBits = _mm_movemask_ps (inRange);
-
-    if (! usePreciseSine && rangeBits == 0xf)
-        return sin4 (x);
-
-    alignas (16) float in[4], fast[4];
-    _mm_store_ps (in, x);
-    _mm_store_ps (fast, sin4 (_mm_and_ps (x, inRange)));
-
-    for (int k = 0; k < 4; ++k)
-        if (usePreciseSine || ((rangeBits >> k) & 1) == 0)
-            fast[k] = std::sin (in[k]);
-
-    return _mm_load_ps (fast);
-}
+inline __m128 sineOf (__m128 x) noexcept { return sineOfLanes<Lanes4> (x); }
 
 inline float lane (__m128 v, int index) noexcept
 {

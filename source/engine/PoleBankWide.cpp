@@ -10,76 +10,20 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cmath>
+#include <cstring>
 #include <immintrin.h>
 
-#if defined (__clang__)
- #pragma clang attribute push (__attribute__ ((target ("avx2"))), apply_to = function)
-#else
- #pragma GCC push_options
- #pragma GCC target("avx2")
-#endif
+#include "Avx2Begin.h"
 
 #include "DiffuserRun.h"
+#include "Lanes8.h"
+#include "SineLanes.h"
 
 namespace quoril::engine
 {
 namespace
 {
-// The four-lane sine of FastSine.h on eight lanes.
-inline __m256 sin8 (__m256 x) noexcept
-{
-    const __m256 signBit = _mm256_castsi256_ps (_mm256_set1_epi32 ((int) 0x80000000));
-    __m256 sign = _mm256_and_ps (x, signBit);
-    __m256 ax = _mm256_andnot_ps (signBit, x);
-
-    __m256i j = _mm256_cvttps_epi32 (_mm256_mul_ps (ax, _mm256_set1_ps (1.27323954473516f)));
-    j = _mm256_and_si256 (_mm256_add_epi32 (j, _mm256_set1_epi32 (1)), _mm256_set1_epi32 (~1));
-    const __m256 y = _mm256_cvtepi32_ps (j);
-    const __m256 flip = _mm256_castsi256_ps (_mm256_slli_epi32 (_mm256_and_si256 (j, _mm256_set1_epi32 (4)), 29));
-    const __m256 useSinPoly = _mm256_castsi256_ps (_mm256_cmpeq_epi32 (_mm256_and_si256 (j, _mm256_set1_epi32 (2)), _mm256_setzero_si256()));
-    sign = _mm256_xor_ps (sign, flip);
-
-    ax = _mm256_sub_ps (ax, _mm256_mul_ps (y, _mm256_set1_ps (0.78515625f)));
-    ax = _mm256_sub_ps (ax, _mm256_mul_ps (y, _mm256_set1_ps (2.4187564849853515625e-4f)));
-    ax = _mm256_sub_ps (ax, _mm256_mul_ps (y, _mm256_set1_ps (3.77489497744594108e-8f)));
-
-    const __m256 z = _mm256_mul_ps (ax, ax);
-
-    __m256 cosPoly = _mm256_set1_ps (2.443315711809948e-5f);
-    cosPoly = _mm256_add_ps (_mm256_mul_ps (cosPoly, z), _mm256_set1_ps (-1.388731625493765e-3f));
-    cosPoly = _mm256_add_ps (_mm256_mul_ps (cosPoly, z), _mm256_set1_ps (4.166664568298827e-2f));
-    cosPoly = _mm256_mul_ps (_mm256_mul_ps (cosPoly, z), z);
-    cosPoly = _mm256_sub_ps (cosPoly, _mm256_mul_ps (z, _mm256_set1_ps (0.5f)));
-    cosPoly = _mm256_add_ps (cosPoly, _mm256_set1_ps (1.0f));
-
-    __m256 sinPoly = _mm256_set1_ps (-1.9515295891e-4f);
-    sinPoly = _mm256_add_ps (_mm256_mul_ps (sinPoly, z), _mm256_set1_ps (8.3321608736e-3f));
-    sinPoly = _mm256_add_ps (_mm256_mul_ps (sinPoly, z), _mm256_set1_ps (-1.6666654611e-1f));
-    sinPoly = _mm256_add_ps (_mm256_mul_ps (_mm256_mul_ps (sinPoly, z), ax), ax);
-
-    const __m256 result = _mm256_or_ps (_mm256_and_ps (useSinPoly, sinPoly), _mm256_andnot_ps (useSinPoly, cosPoly));
-    return _mm256_xor_ps (result, sign);
-}
-
-inline __m256 sineOf8 (__m256 x) noexcept
-{
-    const __m256 absMask = _mm256_castsi256_ps (_mm256_set1_epi32 (0x7fffffff));
-    const __m256 inRange = _mm256_cmp_ps (_mm256_and_ps (x, absMask), _mm256_set1_ps (8192.0f), _CMP_LE_OQ);
-    const int rangeBits = _mm256_movemask_ps (inRange);
-
-    if (! usePreciseSine && rangeBits == 0xff)
-        return sin8 (x);
-
-    alignas (32) float in[8], fast[8];
-    _mm256_store_ps (in, x);
-    _mm256_store_ps (fast, sin8 (_mm256_and_ps (x, inRange)));
-
-    for (int k = 0; k < 8; ++k)
-        if (usePreciseSine || ((rangeBits >> k) & 1) == 0)
-            fast[k] = std::sin (in[k]);
-
-    return _mm256_load_ps (fast);
-}
+inline __m256 sineOf8 (__m256 x) noexcept { return sineOfLanes<Lanes8> (x); }
 } // namespace
 
 void shapeGrainSumsWide (const float* const* grainSums, float* shaped, int channel, int numSamples) noexcept
@@ -226,8 +170,4 @@ void runStereoEngineWide (ResonatorState* const* states, const float* shaped, co
 }
 } // namespace quoril::engine
 
-#if defined (__clang__)
- #pragma clang attribute pop
-#else
- #pragma GCC pop_options
-#endif
+#include "Avx2End.h"
