@@ -1,7 +1,8 @@
-// The granulizer's block processing with eight grains per group, for processors with AVX2.
-// It is the four-lane path of Granulizer.cpp with wider lanes; every value is
-// computed with the same operations in the same order, so both give the same results. Only this
-// file is compiled for AVX2, and the processing dispatches to it after checking the processor.
+// The granulizer's block processing with eight grains per group, for processors with AVX2: the
+// lane path of GranulizerLanes.h on eight lanes, and a group-by-group path for chunks whose
+// groups are all whole and inside the ring. Every value is computed with the same operations in
+// the same order as in the four-lane path, so both give the same results. Only this file is
+// compiled for AVX2, and the processing dispatches to it after checking the processor.
 
 #include "Granulizer.h"
 #include "EngineMath.h"
@@ -15,7 +16,8 @@
 
 #include "Avx2Begin.h"
 
-#include "GranulizerSteps.h"
+#include "Lanes8.h"
+#include "GranulizerLanes.h"
 
 namespace
 {
@@ -34,14 +36,6 @@ struct ChunkInfo
     bool recording;
     bool retriggerFirst;
 };
-
-// Two neighbouring floats as one 64-bit value.
-inline double pairAt (const float* p) noexcept
-{
-    double d;
-    std::memcpy (&d, p, sizeof (d));
-    return d;
-}
 
 // The ring at index k as the sample-by-sample order sees it at chunk time t, once the whole
 // chunk has been recorded: an index written later in the chunk still holds its old value.
@@ -109,7 +103,6 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
     const __m256 one = _mm256_set1_ps (1.0f);
     const __m256 windowScale = _mm256_set1_ps (2047.0f);
     const __m256 lastIndex = _mm256_set1_ps (c.lastIndex);
-    const __m256i order = _mm256_setr_epi32 (0, 1, 4, 5, 2, 3, 6, 7);
     __m256 p, lastP, start, invLength, rate, amplitude, end;
     int pending = 0;
 
@@ -165,24 +158,30 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         return false;
     };
 
+    // The first group records the chunk's input at time t, keeping what it overwrites.
+    auto record = [&] (int t)
+    {
+        if constexpr (firstGroup)
+        {
+            if (c.recording)
+            {
+                if (c.history != nullptr)
+                    c.history[t] = c.data[head];
+
+                c.data[head] = c.input[t];
+
+                if (++head >= c.length)
+                    head = 0;
+            }
+        }
+    };
+
     // Samples from..end grain by grain through the records (with the records up to date).
     auto finishGrainByGrain = [&] (int from)
     {
         for (int t = from; t < c.chunkLength; ++t)
         {
-            if constexpr (firstGroup)
-            {
-                if (c.recording)
-                {
-                    if (c.history != nullptr)
-                        c.history[t] = c.data[head];
-
-                    c.data[head] = c.input[t];
-
-                    if (++head >= c.length)
-                        head = 0;
-                }
-            }
+            record (t);
 
             auto stepContext = context;
             stepContext.retrigger = t == 0 && c.retriggerFirst;
@@ -214,19 +213,7 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
             return;
         }
 
-        if constexpr (firstGroup)
-        {
-            if (c.recording)
-            {
-                if (c.history != nullptr)
-                    c.history[t] = c.data[head];
-
-                c.data[head] = c.input[t];
-
-                if (++head >= c.length)
-                    head = 0;
-            }
-        }
+        record (t);
 
         float sum = firstGroup ? 0.0f : sums[t];
 
@@ -239,18 +226,9 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         alignas (32) int wi[8], ri[8];
         _mm256_store_si256 (reinterpret_cast<__m256i*> (wi), windowIndex);
         _mm256_store_si256 (reinterpret_cast<__m256i*> (ri), whole);
-        const float* win = c.window;
-        const __m256 w = _mm256_setr_ps (win[wi[0]], win[wi[1]], win[wi[2]], win[wi[3]], win[wi[4]], win[wi[5]], win[wi[6]], win[wi[7]]);
-
-        // Each lane's two neighbouring samples in one 64-bit read, then split into a and b.
-        // (Plain reads beat the gather instructions on the processors measured.)
-        const float* ring = c.data;
-        const __m256 pairsLow = _mm256_castpd_ps (_mm256_setr_pd (pairAt (ring + ri[0]), pairAt (ring + ri[1]),
-                                                                  pairAt (ring + ri[2]), pairAt (ring + ri[3])));
-        const __m256 pairsHigh = _mm256_castpd_ps (_mm256_setr_pd (pairAt (ring + ri[4]), pairAt (ring + ri[5]),
-                                                                   pairAt (ring + ri[6]), pairAt (ring + ri[7])));
-        __m256 a = _mm256_permutevar8x32_ps (_mm256_shuffle_ps (pairsLow, pairsHigh, 0x88), order);
-        __m256 b = _mm256_permutevar8x32_ps (_mm256_shuffle_ps (pairsLow, pairsHigh, 0xdd), order);
+        const __m256 w = Lanes8::gather (c.window, wi);
+        __m256 a, b;
+        Lanes8::gatherNeighbours (c.data, ri, a, b);
 
         if constexpr (checkHistory)
         {
@@ -358,173 +336,9 @@ void Granulizer::processChunkWide (const float* input, float* output, int numSam
         }
     }
 
-    float* data = buffer.getWritePointer (0);
-    const bool recording = ! settings.freeze;
-
-    if (recording && (writeIndex < 0 || writeIndex >= length))
-        writeIndex = 0;
-
     prepareWindow();
-
-    int head = writeIndex; // the write position, kept out of memory during the loop
-    const int count = activeGrainCount();
-    const int numGroups = count / 8;
-    const float speed = settings.speed;
-    const float gain = settings.outGain;
-    SampleContext context { data, windowTable, length, (float) (length - 1), speed, retrigger != 0 };
-
-    GrainLanes lanes;
-    GroupState groups[maxGrains / 8];
-
-    auto loadGroup = [&] (int group)
-    {
-        bool skipped = false;
-        int pending = 0;
-
-        for (int k = group * 8; k < group * 8 + 8; ++k)
-        {
-            lanes.load (grains[k], k, speed, length, skipped);
-            pending |= grains[k].pending ? 1 << (k - group * 8) : 0;
-        }
-
-        groups[group] = { skipped, pending };
-    };
-
-    // The grain-by-grain step for one grain of a group: through its record, then back.
-    auto stepLane = [&] (int k, float& sum)
-    {
-        grains[k].pos = lanes.pos[k];
-        grains[k].lastPos = lanes.lastPos[k];
-        stepGrain (grains[k], sum, context);
-    };
-
-    for (int group = 0; group < numGroups; ++group)
-        loadGroup (group);
-
-    const __m256 zero = _mm256_setzero_ps();
-    const __m256 one = _mm256_set1_ps (1.0f);
-    const __m256 windowScale = _mm256_set1_ps (2047.0f);
-    const __m256 lastIndex = _mm256_set1_ps (context.lastIndex);
-    const float* window = windowTable;
-
-    for (int t = 0; t < numSamples; ++t)
-    {
-        if (recording)
-        {
-            data[head] = input[t];
-
-            if (++head >= length)
-                head = 0;
-        }
-
-        context.retrigger = t == 0 && retrigger != 0;
-        float sum = 0.0f;
-
-        for (int group = 0; group < numGroups; ++group)
-        {
-            const int k0 = group * 8;
-            const __m256 p = _mm256_load_ps (lanes.pos + k0);
-            const __m256 inRing = _mm256_and_ps (_mm256_cmp_ps (p, zero, _CMP_GE_OQ), _mm256_cmp_ps (p, lastIndex, _CMP_LT_OQ));
-
-            if (groups[group].scalar || _mm256_movemask_ps (inRing) != 0xff)
-            {
-                for (int k = k0; k < k0 + 8; ++k)
-                    stepLane (k, sum);
-
-                loadGroup (group);
-                continue;
-            }
-
-            __m256 phase = _mm256_mul_ps (_mm256_sub_ps (p, _mm256_load_ps (lanes.start + k0)), _mm256_load_ps (lanes.invLength + k0));
-            phase = _mm256_min_ps (_mm256_max_ps (phase, zero), one);
-
-            const __m256i windowIndex = _mm256_cvttps_epi32 (_mm256_mul_ps (phase, windowScale));
-            const __m256i whole = _mm256_cvttps_epi32 (p);
-            const __m256 frac = _mm256_sub_ps (p, _mm256_cvtepi32_ps (whole));
-
-            alignas (32) int wi[8], ri[8];
-            _mm256_store_si256 (reinterpret_cast<__m256i*> (wi), windowIndex);
-            _mm256_store_si256 (reinterpret_cast<__m256i*> (ri), whole);
-            const __m256 w = _mm256_setr_ps (window[wi[0]], window[wi[1]], window[wi[2]], window[wi[3]],
-                                             window[wi[4]], window[wi[5]], window[wi[6]], window[wi[7]]);
-            const __m256i order = _mm256_setr_epi32 (0, 1, 4, 5, 2, 3, 6, 7);
-            const __m256 pairsLow = _mm256_castpd_ps (_mm256_setr_pd (pairAt (data + ri[0]), pairAt (data + ri[1]),
-                                                                      pairAt (data + ri[2]), pairAt (data + ri[3])));
-            const __m256 pairsHigh = _mm256_castpd_ps (_mm256_setr_pd (pairAt (data + ri[4]), pairAt (data + ri[5]),
-                                                                       pairAt (data + ri[6]), pairAt (data + ri[7])));
-            const __m256 a = _mm256_permutevar8x32_ps (_mm256_shuffle_ps (pairsLow, pairsHigh, 0x88), order);
-            const __m256 b = _mm256_permutevar8x32_ps (_mm256_shuffle_ps (pairsLow, pairsHigh, 0xdd), order);
-
-            const __m256 s = _mm256_add_ps (_mm256_mul_ps (_mm256_sub_ps (b, a), frac), a);
-            alignas (32) float part[8];
-            _mm256_store_ps (part, _mm256_mul_ps (s, _mm256_mul_ps (w, _mm256_load_ps (lanes.amplitude + k0))));
-
-            for (float v : part)
-                sum += v;
-
-            const __m256 next = _mm256_add_ps (_mm256_load_ps (lanes.rate + k0), p);
-            _mm256_store_ps (lanes.lastPos + k0, p);
-            _mm256_store_ps (lanes.pos + k0, next);
-
-            const int wrapped = _mm256_movemask_ps (_mm256_cmp_ps (next, _mm256_load_ps (lanes.end + k0), _CMP_GE_OQ));
-
-            if (wrapped != 0)
-            {
-                for (int k = k0; k < k0 + 8; ++k)
-                {
-                    if (((wrapped >> (k - k0)) & 1) == 0)
-                        continue;
-
-                    float& pos = lanes.pos[k];
-                    const float end = lanes.end[k];
-                    pos = (pos - end) + lanes.start[k];
-
-                    if (pos >= end)
-                        pos = wrapIntoSegment (pos, grains[k].start, std::max (1, grains[k].length));
-                }
-            }
-
-            if (groups[group].pendingLanes != 0)
-            {
-                // A pending grain takes its new segment when it went backwards (it wrapped) or
-                // on the first sample after construction.
-                const int backwards = _mm256_movemask_ps (_mm256_cmp_ps (p, _mm256_load_ps (lanes.pos + k0), _CMP_GT_OQ));
-                const int takers = (context.retrigger ? 0xff : backwards) & groups[group].pendingLanes;
-
-                if (takers != 0)
-                {
-                    for (int k = k0; k < k0 + 8; ++k)
-                    {
-                        grains[k].pos = lanes.pos[k];
-                        grains[k].lastPos = lanes.lastPos[k];
-
-                        if ((takers >> (k - k0)) & 1)
-                            takeOverPendingSegment (grains[k], length);
-                    }
-
-                    loadGroup (group);
-                }
-            }
-        }
-
-        for (int k = numGroups * 8; k < count; ++k)
-            stepGrain (grains[k], sum, context);
-
-        output[t] = finiteOrZero (sum * gain);
-    }
-
-    writeIndex = head;
-
-    if (numSamples > 0)
-        retrigger = 0;
-
-    for (int k = 0; k < numGroups * 8; ++k)
-    {
-        grains[k].pos = lanes.pos[k];
-        grains[k].lastPos = lanes.lastPos[k];
-    }
+    processChunkInLanes<Lanes8> (*this, input, output, numSamples, length);
 }
-
 
 void Granulizer::processChunkByGroups (const float* input, float* output, int numSamples, int length) noexcept
 {
