@@ -70,9 +70,32 @@ void generateSettings (QuorilAudioProcessor& p, int density, unsigned seed)
         d.feed = p.diffuserFeedRange.convertFrom0to1 (draw());
 }
 
-void report (benchmark::State& state, double seconds, long blocks)
+// Runs process() once per benchmark iteration on a new input block (filling it is not timed) and
+// returns the time per block.
+template <typename Process>
+double timePerBlock (benchmark::State& state, juce::AudioBuffer<float>& buffer, juce::Random& random, int& blockIndex, Process&& process)
 {
-    const double perBlock = seconds / (double) blocks;
+    double seconds = 0.0;
+    long blocks = 0;
+
+    for (auto _ : state)
+    {
+        state.PauseTiming();
+        fillInput (buffer, random, blockIndex++);
+        state.ResumeTiming();
+
+        const auto start = std::chrono::steady_clock::now();
+        process();
+        seconds += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
+        ++blocks;
+        benchmark::DoNotOptimize (buffer.getReadPointer (0));
+    }
+
+    return seconds / (double) blocks;
+}
+
+void report (benchmark::State& state, double perBlock)
+{
     state.counters["rtf"] = perBlock / ((double) blockSize / sampleRate);
 
     if (reverbSecondsPerBlock > 0.0)
@@ -86,25 +109,13 @@ void BM_JuceReverb (benchmark::State& state)
     juce::AudioBuffer<float> buffer (2, blockSize);
     juce::Random random (1);
     int blockIndex = 0;
-    double seconds = 0.0;
-    long blocks = 0;
 
-    for (auto _ : state)
+    reverbSecondsPerBlock = timePerBlock (state, buffer, random, blockIndex, [&]
     {
-        state.PauseTiming();
-        fillInput (buffer, random, blockIndex++);
-        state.ResumeTiming();
-
-        const auto start = std::chrono::steady_clock::now();
         juce::dsp::AudioBlock<float> block (buffer);
         reverb.process (juce::dsp::ProcessContextReplacing<float> (block));
-        seconds += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
-        ++blocks;
-        benchmark::DoNotOptimize (buffer.getReadPointer (0));
-    }
-
-    reverbSecondsPerBlock = seconds / (double) blocks;
-    report (state, seconds, blocks);
+    });
+    report (state, reverbSecondsPerBlock);
 }
 
 void BM_ProcessBlock (benchmark::State& state)
@@ -126,23 +137,7 @@ void BM_ProcessBlock (benchmark::State& state)
         p.processBlock (buffer, midi);
     }
 
-    double seconds = 0.0;
-    long blocks = 0;
-
-    for (auto _ : state)
-    {
-        state.PauseTiming();
-        fillInput (buffer, random, blockIndex++);
-        state.ResumeTiming();
-
-        const auto start = std::chrono::steady_clock::now();
-        p.processBlock (buffer, midi);
-        seconds += std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count();
-        ++blocks;
-        benchmark::DoNotOptimize (buffer.getReadPointer (0));
-    }
-
-    report (state, seconds, blocks);
+    report (state, timePerBlock (state, buffer, random, blockIndex, [&] { p.processBlock (buffer, midi); }));
     quoril::engine::allowAvx2 = true;
 }
 
