@@ -2,7 +2,7 @@
 
 namespace
 {
-struct ParameterSpec
+struct ParameterRow
 {
     const char* id;
     const char* name;
@@ -10,7 +10,7 @@ struct ParameterSpec
     bool isGain;
 };
 
-const ParameterSpec parameterSpecs[ParameterTable::numParameters] = {
+const ParameterRow parameterRows[ParameterTable::numParameters] = {
     { "in_gain",       "Input Gain",          -70.0f,  6.0f, 0.001f, 1.5f, 0.0f, true },
     { "x_pos",         "X Position",           0.0f,   1.0f, 0.001f, 1.0f, 0.5f, false },
     { "y_pos",         "Y Position",           0.0f,   1.0f, 0.001f, 1.0f, 0.5f, false },
@@ -42,18 +42,18 @@ juce::String gainToText (float value, int /*maximumLength*/)
 
 ParameterTable::ParameterTable (juce::AudioProcessorValueTreeState& parameters)
 {
-    for (const auto& spec : parameterSpecs)
+    for (const auto& row : parameterRows)
     {
-        juce::NormalisableRange<float> range (spec.start, spec.end, spec.interval, spec.skew);
+        juce::NormalisableRange<float> range (row.start, row.end, row.interval, row.skew);
         auto attributes = juce::AudioParameterFloatAttributes();
 
-        if (spec.isGain)
+        if (row.isGain)
             attributes = attributes.withLabel ("dB").withStringFromValueFunction (gainToText);
 
         parameters.createAndAddParameter (std::make_unique<juce::AudioParameterFloat> (
-            juce::ParameterID { spec.id, 1 }, spec.name, range, spec.defaultValue, attributes));
+            juce::ParameterID { row.id, 1 }, row.name, range, row.defaultValue, attributes));
 
-        ids.add (spec.id);
-        rawValues.add (parameters.getRawParameterValue (spec.id));
+        ids.add (row.id);
+        rawValues.add (parameters.getRawParameterValue (row.id));
     }
 }
