@@ -98,7 +98,16 @@ bool isAcceptableXmlText (const char* text, size_t length)
         {
             return false;
         }
-        else if (startsWith (text, length, i, "<?") || startsWith (text, length, i, "<!"))
+        else if (startsWith (text, length, i, "<?"))
+        {
+            // Inside an element, the reader rolls back over a processing instruction that text
+            // follows and loops on it for ever; only the declaration before the root is taken.
+            if (depth > 0)
+                return false;
+
+            i = skipPast (text, length, i + 2, "?>");
+        }
+        else if (startsWith (text, length, i, "<!"))
         {
             i = skipPast (text, length, i + 2, ">");
         }

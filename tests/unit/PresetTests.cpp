@@ -201,6 +201,7 @@ TEST_F (MidiPresets, UnsafeFilesAreRefused)
         { "deep.qpst", "<Quoril>" + juce::String::repeatedString ("<a>", 100000) + juce::String::repeatedString ("</a>", 100000) + "</Quoril>" },
         { "hidden.qpst", "<Quoril>" + juce::String::repeatedString ("<a x=\"/>\"><!-- </a> -->", 1000) + "</Quoril>" }, // depth behind quotes and comments
         { "huge.qpst", huge },
+        { "instruction.qpst", "<?xml version=\"1.0\"?><Quoril><??>8</Quoril>" }, // the reader would loop for ever
     };
     for (const auto& [name, text] : refused)
     {

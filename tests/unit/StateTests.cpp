@@ -252,6 +252,7 @@ TEST (StateBlob, DataThatIsNoReadableBlobChangesNothing)
         { "no xml", blobWithText ("not xml at all") },
         { "entity", blobWithText ("<!DOCTYPE Quoril [<!ENTITY e \"&e;\">]><Quoril>&e;<Quoril_MIDI_MAP/></Quoril>") },
         { "nested too deep", blobWithText (deep) },
+        { "instruction inside an element", blobWithText ("<Quoril><?pi?>8<Quoril_MIDI_MAP/></Quoril>") },
         { "broken UTF-8 at the end", juce::MemoryBlock (brokenUtf8, sizeof (brokenUtf8)) },
     };
     for (const auto& [name, blob] : cases)
