@@ -77,6 +77,7 @@ bool isAcceptableXmlText (const char* text, size_t length)
         return false;
 
     int depth = 0;
+    bool rootStarted = false;
 
     for (size_t i = 0; i < length;)
     {
@@ -100,11 +101,6 @@ bool isAcceptableXmlText (const char* text, size_t length)
         }
         else if (startsWith (text, length, i, "<?"))
         {
-            // Inside an element, the reader rolls back over a processing instruction that text
-            // follows and loops on it for ever; only the declaration before the root is taken.
-            if (depth > 0)
-                return false;
-
             i = skipPast (text, length, i + 2, "?>");
         }
         else if (startsWith (text, length, i, "<!"))
@@ -118,6 +114,18 @@ bool isAcceptableXmlText (const char* text, size_t length)
         }
         else
         {
+            // After a processing instruction that text follows, the reader rolls back onto the
+            // instruction and loops for ever, and a broken start tag can hide where one stands;
+            // so once the root element begins, no "<?" may follow anywhere.
+            if (! rootStarted)
+            {
+                rootStarted = true;
+
+                for (size_t k = i; k + 1 < length; ++k)
+                    if (text[k] == '<' && text[k + 1] == '?')
+                        return false;
+            }
+
             if (++depth > maxXmlNesting)
                 return false;
 

@@ -253,6 +253,7 @@ TEST (StateBlob, DataThatIsNoReadableBlobChangesNothing)
         { "entity", blobWithText ("<!DOCTYPE Quoril [<!ENTITY e \"&e;\">]><Quoril>&e;<Quoril_MIDI_MAP/></Quoril>") },
         { "nested too deep", blobWithText (deep) },
         { "instruction inside an element", blobWithText ("<Quoril><?pi?>8<Quoril_MIDI_MAP/></Quoril>") },
+        { "instruction behind a broken tag", blobWithText ("<Quoril>\n<x\n?a<?b?>c'</Quoril>") },
         { "broken UTF-8 at the end", juce::MemoryBlock (brokenUtf8, sizeof (brokenUtf8)) },
     };
     for (const auto& [name, blob] : cases)
