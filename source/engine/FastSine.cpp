@@ -2,6 +2,8 @@
 #include "CpuFeatures.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <emmintrin.h>
 
 #include "Lanes4.h"
@@ -16,61 +18,55 @@ const bool processorHasAvx2 = []
     __builtin_cpu_init();
     return __builtin_cpu_supports ("avx2") != 0;
 }();
+
+// The first 192 bits of 2/pi, 24 to a word, most significant first.
+constexpr std::uint32_t twoOverPiWords[] = { 0xa2f983, 0x6e4e44, 0x1529fc, 0x2757d1, 0xf534dd, 0xc0db62, 0x95993c, 0x439041 };
+
+// Bits first .. first + 27 of 2/pi as the value they contribute (exact: 28 bits).
+constexpr double twoOverPiBits (int first)
+{
+    double value = 0.0;
+
+    for (int i = first; i < first + 28; ++i)
+        value = value * 2.0 + (double) ((twoOverPiWords[(i - 1) / 24] >> (23 - (i - 1) % 24)) & 1u);
+
+    for (int i = 0; i < first + 27; ++i)
+        value *= 0.5;
+
+    return value;
+}
+
+constexpr TwoOverPiTable makeTwoOverPiTable()
+{
+    static_assert (TwoOverPiTable::size + 83 <= 24 * (int) (sizeof (twoOverPiWords) / sizeof (twoOverPiWords[0])));
+    TwoOverPiTable table {};
+
+    for (int s = 1; s <= TwoOverPiTable::size; ++s)
+        for (int p = 0; p < 3; ++p)
+            table.pieces[s - 1][p] = twoOverPiBits (s + 28 * p);
+
+    return table;
+}
 } // namespace
 
 bool cpuHasAvx2() noexcept { return processorHasAvx2; }
 
-namespace
-{
-inline bool inFastRange (float v) noexcept { return std::fabs (v) <= 8192.0f; } // false for NaN
-} // namespace
+constexpr TwoOverPiTable twoOverPiTable = makeTwoOverPiTable();
 
 void sineBlock (const float* in, float* out, int n, float scale) noexcept
 {
-    if (usePreciseSine)
-    {
-        for (int i = 0; i < n; ++i)
-            out[i] = scale * std::sin (in[i]);
-
-        return;
-    }
-
     const __m128 scaleV = _mm_set1_ps (scale);
-    const __m128 limit = _mm_set1_ps (8192.0f);
-    const __m128 absMask = _mm_castsi128_ps (_mm_set1_epi32 (0x7fffffff));
     int i = 0;
 
     for (; i + 4 <= n; i += 4)
+        _mm_storeu_ps (out + i, _mm_mul_ps (scaleV, sineOfLanes<Lanes4> (_mm_loadu_ps (in + i))));
+
+    if (i < n)
     {
-        const __m128 x = _mm_loadu_ps (in + i);
-
-        // Lanes in range take the block sine, the others (and NaN) the runtime's sinf.
-        const __m128 inRange = _mm_cmple_ps (_mm_and_ps (x, absMask), limit);
-        const int rangeBits = _mm_movemask_ps (inRange);
-        alignas (16) float lanes[4];
-        _mm_store_ps (lanes, x);
-        _mm_storeu_ps (out + i, _mm_mul_ps (scaleV, sineInRange<Lanes4> (_mm_and_ps (x, inRange))));
-
-        if (rangeBits != 0xf)
-            for (int k = 0; k < 4; ++k)
-                if (((rangeBits >> k) & 1) == 0)
-                    out[i + k] = scale * std::sin (lanes[k]);
-    }
-
-    for (; i < n; ++i)
-    {
-        const float v = in[i];
-
-        if (inFastRange (v))
-        {
-            float lane[4];
-            _mm_storeu_ps (lane, _mm_mul_ps (scaleV, sineInRange<Lanes4> (_mm_set1_ps (v))));
-            out[i] = lane[0];
-        }
-        else
-        {
-            out[i] = scale * std::sin (v);
-        }
+        alignas (16) float lanes[4] = {};
+        std::memcpy (lanes, in + i, sizeof (float) * (size_t) (n - i));
+        _mm_store_ps (lanes, _mm_mul_ps (scaleV, sineOfLanes<Lanes4> (_mm_load_ps (lanes))));
+        std::memcpy (out + i, lanes, sizeof (float) * (size_t) (n - i));
     }
 }
 } // namespace quoril::engine

@@ -1,8 +1,8 @@
 #pragma once
 
 // Block sine for the resonators: four lanes at a time with SSE2 (the lane arithmetic is in
-// SineLanes.h), within about 2e-7 of the runtime's sinf for |x| up to 8192. Larger or non-finite
-// arguments go through the runtime's sinf.
+// SineLanes.h), within about 2e-7 of the runtime's sinf for every finite argument. Infinities
+// and NaN go through the runtime's sinf.
 namespace quoril::engine
 {
 // When set, sineBlock uses the runtime's sinf for every sample (for comparisons with the plain

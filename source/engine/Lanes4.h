@@ -12,6 +12,7 @@ struct Lanes4
 {
     using Float = __m128;
     using Int = __m128i;
+    using Double = __m128d; // half the lanes, in double precision
 
     static constexpr int width = 4;
     static constexpr int allLanes = 0xf; // movemask with every lane set
@@ -51,6 +52,17 @@ struct Lanes4
     static Int equalInt (Int a, Int b) noexcept { return _mm_cmpeq_epi32 (a, b); }
     template <int bits>
     static Int shiftLeftInt (Int v) noexcept { return _mm_slli_epi32 (v, bits); }
+
+    // Lanes 0 .. 1 and 2 .. 3 in double precision, and back (rounded to float).
+    static Double lowToDouble (Float v) noexcept { return _mm_cvtps_pd (v); }
+    static Double highToDouble (Float v) noexcept { return _mm_cvtps_pd (_mm_movehl_ps (v, v)); }
+    static Float fromDoubles (Double low, Double high) noexcept { return _mm_movelh_ps (_mm_cvtpd_ps (low), _mm_cvtpd_ps (high)); }
+
+    static Double splatDouble (double v) noexcept { return _mm_set1_pd (v); }
+    static Double loadDouble (const double* p) noexcept { return _mm_load_pd (p); }
+    static Double addDouble (Double a, Double b) noexcept { return _mm_add_pd (a, b); }
+    static Double subDouble (Double a, Double b) noexcept { return _mm_sub_pd (a, b); }
+    static Double mulDouble (Double a, Double b) noexcept { return _mm_mul_pd (a, b); }
 
     // table[index[k]] in lane k.
     static Float gather (const float* table, const int* index) noexcept

@@ -10,6 +10,7 @@ struct Lanes8
 {
     using Float = __m256;
     using Int = __m256i;
+    using Double = __m256d; // half the lanes, in double precision
 
     static constexpr int width = 8;
     static constexpr int allLanes = 0xff; // movemask with every lane set
@@ -49,6 +50,17 @@ struct Lanes8
     static Int equalInt (Int a, Int b) noexcept { return _mm256_cmpeq_epi32 (a, b); }
     template <int bits>
     static Int shiftLeftInt (Int v) noexcept { return _mm256_slli_epi32 (v, bits); }
+
+    // Lanes 0 .. 3 and 4 .. 7 in double precision, and back (rounded to float).
+    static Double lowToDouble (Float v) noexcept { return _mm256_cvtps_pd (_mm256_castps256_ps128 (v)); }
+    static Double highToDouble (Float v) noexcept { return _mm256_cvtps_pd (_mm256_extractf128_ps (v, 1)); }
+    static Float fromDoubles (Double low, Double high) noexcept { return _mm256_set_m128 (_mm256_cvtpd_ps (high), _mm256_cvtpd_ps (low)); }
+
+    static Double splatDouble (double v) noexcept { return _mm256_set1_pd (v); }
+    static Double loadDouble (const double* p) noexcept { return _mm256_load_pd (p); }
+    static Double addDouble (Double a, Double b) noexcept { return _mm256_add_pd (a, b); }
+    static Double subDouble (Double a, Double b) noexcept { return _mm256_sub_pd (a, b); }
+    static Double mulDouble (Double a, Double b) noexcept { return _mm256_mul_pd (a, b); }
 
     // table[index[k]] in lane k.
     static Float gather (const float* table, const int* index) noexcept

@@ -8,6 +8,8 @@
 #include "ResonatorState.h"
 
 #include <cmath>
+#include <cstdint>
+#include <cstring>
 #include <emmintrin.h>
 
 #include "Lanes4.h"

@@ -10,6 +10,7 @@
 #include <juce_audio_basics/juce_audio_basics.h>
 
 #include <cmath>
+#include <cstdint>
 #include <cstring>
 #include <immintrin.h>
 
