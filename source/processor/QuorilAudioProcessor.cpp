@@ -4,6 +4,7 @@
 #include "../engine/EngineWorkspace.h"
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
+#include "../editor/QuorilAudioProcessorEditor.h"
 
 #include <cstdlib>
 #include <ctime>
@@ -126,7 +127,7 @@ bool QuorilAudioProcessor::isMidiEffect() const { return false; }
 
 juce::AudioProcessorEditor* QuorilAudioProcessor::createEditor()
 {
-    return new juce::GenericAudioProcessorEditor (*this);
+    return new QuorilAudioProcessorEditor (*this);
 }
 
 bool QuorilAudioProcessor::hasEditor() const { return true; }

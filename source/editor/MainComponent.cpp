@@ -1,0 +1,136 @@
+#include "MainComponent.h"
+
+#include "../processor/QuorilAudioProcessor.h"
+
+#if QUORIL_HAS_BINARY_DATA
+ #include "QuorilBinaryData.h"
+#endif
+
+namespace
+{
+juce::Typeface::Ptr embeddedTypeface()
+{
+#if QUORIL_HAS_BINARY_DATA
+    static juce::Typeface::Ptr typeface = juce::Typeface::createSystemTypefaceFor (
+        QuorilBinaryData::Orbitron_500Medium_ttf, (size_t) QuorilBinaryData::Orbitron_500Medium_ttfSize);
+    return typeface;
+#else
+    return {};
+#endif
+}
+} // namespace
+
+MainComponent::MainComponent (QuorilAudioProcessor& p)
+    : processor (p),
+      worldControls (p),
+      trajectoryControls (p),
+      globalControls (p),
+      editorsPanel (p),
+      footer (p)
+{
+    if (auto typeface = embeddedTypeface())
+        ovLookAndFeel.setDefaultSansSerifTypeface (typeface);
+
+    juce::LookAndFeel::setDefaultLookAndFeel (&ovLookAndFeel);
+    setLookAndFeel (&ovLookAndFeel);
+
+    const auto& ids = processor.parameterTable->ids;
+    pad = std::make_unique<QuorilPad> (*processor.parameters.getParameter (ids[ParameterTable::xPos]),
+                                       *processor.parameters.getParameter (ids[ParameterTable::yPos]),
+                                       processor);
+
+    addAndMakeVisible (*pad);
+    addAndMakeVisible (worldControls);
+    addAndMakeVisible (trajectoryControls);
+    addAndMakeVisible (editorsPanel);
+    addAndMakeVisible (globalControls);
+    addAndMakeVisible (footer);
+
+    for (int pole = 0; pole < 4; ++pole)
+        createEngineHeaders (pole);
+
+    startTimer (100);
+}
+
+MainComponent::~MainComponent()
+{
+    stopTimer();
+    setLookAndFeel (nullptr);
+    if (&juce::LookAndFeel::getDefaultLookAndFeel() == &ovLookAndFeel)
+        juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+}
+
+void MainComponent::paint (juce::Graphics& g)
+{
+    g.fillAll (juce::Colour (0xff000000));
+    g.setColour (juce::Colour (0xff191919));
+    g.fillRect (padArea);
+    g.setColour (juce::Colour (0xff000000));
+    g.fillRect (padArea.withSizeKeepingCentre (2.0f, padArea.getHeight()));
+}
+
+void MainComponent::resized()
+{
+    auto area = getLocalBounds().reduced (2);
+    footer.setBounds (area.removeFromBottom (80));
+    area.removeFromBottom (2);
+    globalControls.setBounds (area.removeFromBottom (80));
+    area.removeFromBottom (2);
+
+    auto left = area.removeFromLeft (area.getWidth() / 3);
+    auto top = left.removeFromTop (left.getHeight() / 2);
+    top.removeFromBottom (1);
+    worldControls.setBounds (top);
+    left.removeFromTop (1);
+    trajectoryControls.setBounds (left);
+
+    editorsPanel.setBounds (area.removeFromRight (area.getWidth() / 2));
+
+    const auto middle = area.withTrimmedLeft (2).withTrimmedRight (2);
+    padArea = middle.toFloat();
+    pad->setBounds (middle.withSizeKeepingCentre (middle.getWidth(), middle.getWidth()));
+
+    layoutEngineHeaders();
+}
+
+void MainComponent::layoutEngineHeaders()
+{
+    const auto r = padArea.toNearestInt();
+    const auto strips = std::array<juce::Rectangle<int>, 2> { r.withBottom (pad->getY()), r.withTop (pad->getBottom()) };
+
+    for (int row = 0; row < 2; ++row)
+    {
+        auto strip = strips[(size_t) row];
+        const auto leftHalf = strip.removeFromLeft (strip.getWidth() / 2);
+        const std::array<juce::Rectangle<int>, 2> halves { leftHalf, strip };
+
+        for (int column = 0; column < 2; ++column)
+        {
+            auto& header = engineHeaders[(size_t) (row * 2 + column)];
+            auto cells = halves[(size_t) column].reduced (8, 0);
+
+            const std::array<juce::Component*, 4> buttons { header.editButton.get(), header.linkButton.get(),
+                                                            header.copyButton.get(), header.pasteButton.get() };
+            const std::array<juce::Rectangle<int>, 4> cell { cells.removeFromLeft (cells.getWidth() / 4),
+                                                             cells.removeFromLeft (cells.getWidth() / 3),
+                                                             cells.removeFromLeft (cells.getWidth() / 2),
+                                                             cells };
+            for (size_t i = 0; i < buttons.size(); ++i)
+                if (buttons[i] != nullptr)
+                    buttons[i]->setBounds (cell[i].withSizeKeepingCentre (22, 22));
+        }
+    }
+}
+
+void MainComponent::timerCallback()
+{
+    globalControls.refreshDiffusionSliders();
+    editorsPanel.refreshEditors();
+
+    const auto name = processor.getPresetName();
+    if (name != footer.presetButton.getButtonText())
+        footer.presetButton.setButtonText (name);
+
+    if (processor.midiPresetLoadPending.load())
+        footer.loadPendingPresetFile();
+}

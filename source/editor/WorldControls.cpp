@@ -1,0 +1,14 @@
+#include "WorldControls.h"
+
+#include "../processor/QuorilAudioProcessor.h"
+
+namespace quoril
+{
+WorldControls::WorldControls (QuorilAudioProcessor& p)
+    : orvn::gui::GenericPanelView ("GENERATE"),
+      processor (p)
+{
+}
+
+WorldControls::~WorldControls() = default;
+} // namespace quoril

@@ -1,0 +1,46 @@
+#include "OrvnKnob.h"
+
+namespace orvnlib
+{
+OrvnKnob::OrvnKnob (juce::Colour fillColour)
+{
+    setSliderStyle (juce::Slider::RotaryVerticalDrag);
+    setRange (0.0, 1.0, 0.001);
+    setTextBoxStyle (juce::Slider::NoTextBox, true, 0, 0);
+    setColour (juce::Slider::rotarySliderFillColourId, fillColour);
+    setWantsKeyboardFocus (false);
+}
+
+OrvnKnob::~OrvnKnob() = default;
+
+void OrvnKnob::mouseDown (const juce::MouseEvent& event)
+{
+    if (event.mods.isAltDown() && parameterID.isNotEmpty())
+    {
+        showCCMenu();
+        return;
+    }
+
+    juce::Slider::mouseDown (event);
+}
+
+void OrvnKnob::showCCMenu()
+{
+    juce::PopupMenu menu;
+    menu.addItem (assignItemId, "ASSIGN TO LAST CC");
+    menu.addItem (clearItemId, "CLEAR CC MAPPING");
+    handleCCMenuResult (menu.show());
+}
+
+void OrvnKnob::handleCCMenuResult (int result)
+{
+    if (result == assignItemId)
+        assignRequested = true;
+    else if (result == clearItemId)
+        clearRequested = true;
+    else
+        return;
+
+    sendChangeMessage();
+}
+} // namespace orvnlib
