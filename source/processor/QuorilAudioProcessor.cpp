@@ -134,7 +134,10 @@ bool QuorilAudioProcessor::hasEditor() const { return true; }
 int QuorilAudioProcessor::getNumPrograms() { return 1; }
 int QuorilAudioProcessor::getCurrentProgram() { return 0; }
 void QuorilAudioProcessor::setCurrentProgram (int) {}
-const juce::String QuorilAudioProcessor::getProgramName (int) { return {}; }
+
+// Hosts list the one program by this name (and may ask from any thread), so it is a constant:
+// presets are not programs.
+const juce::String QuorilAudioProcessor::getProgramName (int) { return "Default"; }
 void QuorilAudioProcessor::changeProgramName (int, const juce::String&) {}
 
 bool QuorilAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

@@ -51,6 +51,33 @@ float readFloat (const juce::ValueTree& node, const juce::Identifier& property, 
     return std::abs (d) <= (double) FLT_MAX ? (float) d : fallback;
 }
 
+// Grain sizes are samples in the records and milliseconds in documents. Both directions work in
+// double precision and the document keeps the double, so a size saved and read back is the same
+// float, and a document read, saved and read again no longer moves.
+constexpr double defaultSizeMilliseconds = 100.0;
+
+double samplesToMilliseconds (float samples, double rate)
+{
+    return (double) samples * 1000.0 / rate;
+}
+
+float millisecondsToSamples (double ms, double rate)
+{
+    const auto samples = ms * rate / 1000.0;
+    return (float) (std::abs (samples) <= (double) FLT_MAX ? samples : defaultSizeMilliseconds * rate / 1000.0);
+}
+
+// The size in milliseconds; absent, not finite or beyond the float range reads as 100 ms.
+double readSizeMilliseconds (const juce::ValueTree& node, const juce::Identifier& property)
+{
+    const auto* v = node.getPropertyPointer (property);
+    if (v == nullptr)
+        return defaultSizeMilliseconds;
+
+    const auto ms = (double) *v;
+    return std::abs (ms) <= (double) FLT_MAX ? ms : defaultSizeMilliseconds;
+}
+
 bool isFiniteNumber (const juce::var& v)
 {
     return std::isfinite ((double) v);
@@ -127,13 +154,9 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
             {
                 if (auto* r = recordAt (granulizerSettings, pole, channel))
                 {
-                    const float a = r->size * 1000.0f;
-                    const double b = (double) a / rate;
-                    const float ms = (float) b;
-
                     child.setProperty (density, r->density, nullptr);
                     child.setProperty (envelope, r->envelope, nullptr);
-                    child.setProperty (size, (double) ms, nullptr);
+                    child.setProperty (size, samplesToMilliseconds (r->size, rate), nullptr);
                     child.setProperty (speed, (double) r->speed, nullptr);
                     child.setProperty (sizeRnd, (double) r->sizeRnd, nullptr);
                     child.setProperty (speedRnd, (double) r->speedRnd, nullptr);
@@ -223,11 +246,7 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
             r->density = juce::jlimit (0, maxGrainDensity, readInt (child, density, r->density));
             r->envelope = readInt (child, envelope, r->envelope);
 
-            const float sizeMs = readFloat (child, size, 100.0f);
-            const float a = sizeMs * 0.001f;
-            const double b = (double) a * rate;
-            r->size = std::abs (b) <= (double) FLT_MAX ? (float) b
-                                                       : (float) ((double) (100.0f * 0.001f) * rate);
+            r->size = millisecondsToSamples (readSizeMilliseconds (child, size), rate);
 
             r->speed = readFloat (child, speed, r->speed);
             r->sizeRnd = readFloat (child, sizeRnd, r->sizeRnd);

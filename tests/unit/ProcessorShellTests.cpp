@@ -80,6 +80,17 @@ TEST (ProcessorShell, AcceptsOnlyStereoInWithStereoOut)
     }
 }
 
+// Hosts list the programs by name; validators refuse a program without one.
+TEST (ProcessorShell, OneProgramWithAName)
+{
+    QuorilAudioProcessor p;
+    EXPECT_EQ (p.getNumPrograms(), 1);
+    EXPECT_EQ (p.getCurrentProgram(), 0);
+    EXPECT_EQ (p.getProgramName (0), "Default");
+    p.setPresetName ("Something else");
+    EXPECT_EQ (p.getProgramName (0), "Default");
+}
+
 TEST (SettingsFile, IsWrittenBesideThePresetFolderWhenTheProcessorGoes)
 {
     const auto file = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)

@@ -74,6 +74,9 @@ TEST (StateTree, GrainSizeTravelsInMillisecondsAtTheCurrentRate)
     size = 441.0f;
     auto doc = p.createStateTree();
     EXPECT_EQ (sizeNode (doc).createXml()->getStringAttribute ("size"), "10.0");
+    size = 0.0f;
+    p.applyStateTree (parse (doc.toXmlString()));
+    EXPECT_EQ (size, 441.0f);
     p.sampleRate = 48000.0;
     doc = p.createStateTree();
     EXPECT_EQ ((double) sizeNode (doc)["size"], 9.1875);
@@ -209,14 +212,98 @@ TEST (StateBlob, SaveAndRestoreRoundTripsAtEitherRate)
             {
                 const auto& a = source.granulizerSettings[pole][ch];
                 const auto& b = target.granulizerSettings[pole][ch];
-                EXPECT_EQ (b.size, (float) ((double) ((float) ((double) (a.size * 1000.0f) / rate) * 0.001f) * rate));
-                EXPECT_NEAR (b.size, a.size, 0.001f);
+                EXPECT_EQ (b.size, a.size);
                 EXPECT_TRUE (b.speed == a.speed && b.density == a.density && b.envelope == a.envelope);
                 EXPECT_EQ (target.resonatorSettings[pole][ch].freq, source.resonatorSettings[pole][ch].freq);
             }
         EXPECT_EQ (target.diffuserSettings[1].feed, 0.3f);
         EXPECT_EQ (target.diffuserSettings[1].damp, 0.6f);
         EXPECT_EQ (target.midiMap.mapTree.toXmlString(), source.midiMap.mapTree.toXmlString());
+    }
+}
+
+// A host that saves, reopens and saves again must get the same bytes, at any rate and for any
+// size, also for sizes that come from a document written elsewhere (milliseconds of any length).
+TEST (StateBlob, SaveReopenSaveIsByteForByteEqualForAnySettings)
+{
+    constexpr int settingsPerRate = 300;
+    for (const double rate : { 44100.0, 48000.0, 96000.0 })
+    {
+        SCOPED_TRACE (rate);
+        QuorilAudioProcessor source, target;
+        source.prepareToPlay (rate, 256);
+        target.prepareToPlay (rate, 256);
+        juce::Random random (4410 + (juce::int64) rate);
+        int mismatches = 0, movedSizes = 0;
+
+        for (int i = 0; i < settingsPerRate; ++i)
+        {
+            applyGeneratedSettings (source, random);
+            if (i % 2 == 1) // any size up to two seconds, not only those the generator makes
+                for (auto& pole : source.granulizerSettings)
+                    for (auto& g : pole)
+                        g.size = random.nextFloat() * (float) rate * 2.0f;
+
+            if (i % 3 == 2) // a document from elsewhere: sizes in milliseconds of full precision
+            {
+                auto doc = source.createStateTree();
+                for (auto node : doc)
+                    if (node.hasType ("Granulizer"))
+                        node.setProperty ("size", juce::String (1.0 + 999.0 * random.nextDouble(), 17), nullptr);
+                source.applyStateTree (parse (doc.toXmlString()));
+            }
+
+            const auto saved = blobOf (source);
+            restore (target, saved);
+            mismatches += blobOf (target) == saved ? 0 : 1;
+            for (size_t pole = 0; pole < 4; ++pole)
+                for (size_t ch = 0; ch < 2; ++ch)
+                    movedSizes += target.granulizerSettings[pole][ch].size == source.granulizerSettings[pole][ch].size ? 0 : 1;
+        }
+        EXPECT_EQ (mismatches, 0) << "of " << settingsPerRate << " settings";
+        EXPECT_EQ (movedSizes, 0) << "of " << settingsPerRate * 8 << " sizes";
+    }
+}
+
+namespace
+{
+int ulpsApart (float a, float b)
+{
+    juce::int32 x, y;
+    std::memcpy (&x, &a, 4);
+    std::memcpy (&y, &b, 4);
+    return std::abs (x - y);
+}
+} // namespace
+
+// Documents written before sizes were saved in double precision: the milliseconds passed through
+// a float. They still load to within one unit in the last place of the size that was saved, and
+// every factory preset's size loads as the float nearest to its milliseconds at the rate.
+TEST (StateTree, DocumentsWithSingleFloatSizesStillLoadToTheSizeSaved)
+{
+    QuorilAudioProcessor p;
+    juce::Random random (108);
+    for (const double rate : { 44100.0, 48000.0, 96000.0 })
+    {
+        SCOPED_TRACE (rate);
+        p.sampleRate = rate;
+        int worst = 0;
+        for (int i = 0; i < 2000; ++i)
+        {
+            const float saved = (1.0f + 699.0f * random.nextFloat()) * (float) rate / 1000.0f;
+            const double ms = (double) (float) ((double) (saved * 1000.0f) / rate);
+            p.applyStateTree (parse ("<Quoril><Granulizer pole=\"0\" channel=\"0\" size=\"" + juce::var (ms).toString() + "\"/></Quoril>"));
+            worst = std::max (worst, ulpsApart (p.granulizerSettings[0][0].size, saved));
+        }
+        EXPECT_LE (worst, 1);
+
+        for (const auto& preset : p.factoryPresets.presets)
+            for (auto* node : preset->getChildWithTagNameIterator ("Granulizer"))
+            {
+                const auto ms = node->getDoubleAttribute ("size");
+                p.applyStateTree (parse ("<Quoril><Granulizer pole=\"0\" channel=\"0\" size=\"" + node->getStringAttribute ("size") + "\"/></Quoril>"));
+                EXPECT_EQ (p.granulizerSettings[0][0].size, (float) ((long double) ms * (long double) rate / 1000.0L)) << ms;
+            }
     }
 }
 

@@ -1,4 +1,4 @@
-#include "../processor/QuorilAudioProcessor.h"
+#include "QuorilAudioProcessor.h"
 
 #include <cstdlib>
 
