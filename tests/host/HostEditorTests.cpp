@@ -1,0 +1,312 @@
+// The plug-in's editor as a DAW shows it: the VST3 view opened while audio runs on a thread of its
+// own, embedded in a desktop window, resized by the host, closed and opened again, and two
+// instances with open editors side by side. Runs under a virtual X display.
+
+#include "HostFixture.h"
+#include "ScreenGrab.h"
+
+#include <atomic>
+#include <cmath>
+#include <thread>
+
+using namespace quoril::hosttest;
+
+namespace
+{
+constexpr double sampleRate = 44100.0;
+constexpr int blockSize = 512;
+
+// The DAW's audio thread: processes every instance, block after block, until stopped, and watches
+// each output sample.
+class AudioThread
+{
+public:
+    explicit AudioThread (std::vector<juce::AudioPluginInstance*> toProcess) : instances (std::move (toProcess))
+    {
+        thread = std::thread ([this] { run(); });
+    }
+
+    ~AudioThread() { stop(); }
+
+    void stop()
+    {
+        running = false;
+        if (thread.joinable())
+            thread.join();
+    }
+
+    std::int64_t blocks() const { return blocksDone.load(); }
+    bool allFinite() const { return ! nonFiniteSeen.load(); }
+    float peak() const { return peakSeen.load(); }
+
+private:
+    void run()
+    {
+        juce::AudioBuffer<float> buffer (2, blockSize);
+        juce::MidiBuffer midi;
+        juce::Random noise (7);
+        double phase = 0.0;
+
+        while (running)
+        {
+            for (auto* instance : instances)
+            {
+                for (int i = 0; i < blockSize; ++i)
+                {
+                    const auto s = 0.4f * (float) std::sin (phase) + 0.05f * (noise.nextFloat() * 2.0f - 1.0f);
+                    phase = std::fmod (phase + juce::MathConstants<double>::twoPi * 220.0 / sampleRate, juce::MathConstants<double>::twoPi);
+                    buffer.setSample (0, i, s);
+                    buffer.setSample (1, i, -s);
+                }
+
+                midi.clear();
+                instance->processBlock (buffer, midi);
+
+                float blockPeak = peakSeen.load();
+                for (int ch = 0; ch < 2; ++ch)
+                    for (int i = 0; i < blockSize; ++i)
+                    {
+                        const auto v = buffer.getSample (ch, i);
+                        if (! std::isfinite (v))
+                            nonFiniteSeen = true;
+                        else
+                            blockPeak = std::max (blockPeak, std::abs (v));
+                    }
+                peakSeen = blockPeak;
+            }
+
+            ++blocksDone;
+            std::this_thread::sleep_for (std::chrono::milliseconds (1));
+        }
+    }
+
+    std::vector<juce::AudioPluginInstance*> instances;
+    std::atomic<bool> running { true }, nonFiniteSeen { false };
+    std::atomic<std::int64_t> blocksDone { 0 };
+    std::atomic<float> peakSeen { 0.0f };
+    std::thread thread;
+};
+
+// Runs the message loop: the plug-in's timers and repaints reach it through the host's run loop.
+void pump (int milliseconds)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+
+// Runs the message loop until the audio thread has finished a few more blocks: the two threads
+// never wait for each other.
+bool audioKeepsRunning (const AudioThread& audio)
+{
+    const auto start = audio.blocks();
+    const auto deadline = juce::Time::getMillisecondCounter() + 5000;
+    while (audio.blocks() < start + 4)
+    {
+        if (juce::Time::getMillisecondCounter() > deadline)
+            return false;
+        pump (5);
+    }
+    return true;
+}
+
+// A plug-in window as a DAW opens one: the host's editor for the plug-in's view as its content.
+class HostWindow : public juce::DocumentWindow
+{
+public:
+    explicit HostWindow (juce::AudioProcessorEditor* editor)
+        : DocumentWindow ("Quoril", juce::Colours::black, 0)
+    {
+        setUsingNativeTitleBar (true);
+        setContentOwned (editor, true);
+        setTopLeftPosition (10, 10);
+        setVisible (true);
+    }
+
+    juce::AudioProcessorEditor& editor() { return *dynamic_cast<juce::AudioProcessorEditor*> (getContentComponent()); }
+};
+
+std::unique_ptr<HostWindow> openEditor (juce::AudioPluginInstance& instance)
+{
+    auto* editor = instance.createEditorIfNeeded();
+    if (editor == nullptr)
+        return {};
+    return std::make_unique<HostWindow> (editor);
+}
+
+// The settings file the plug-in reads when an instance is made (the tests' private home).
+void storePanelWidth (int width)
+{
+    juce::PropertiesFile::Options options;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    juce::PropertiesFile settings (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                                       .getChildFile ("Orvane_Studio/Quoril.prefs"),
+                                   options);
+    settings.setValue ("panel_width", width);
+    ASSERT_TRUE (settings.save());
+}
+
+struct PreparedInstance
+{
+    PreparedInstance()
+    {
+        instance = createInstance (sampleRate, blockSize);
+        if (instance != nullptr)
+        {
+            instance->prepareToPlay (sampleRate, blockSize);
+            // Trajectory on, so the pad draws the moving follower as well.
+            instance->getParameters()[3]->setValueNotifyingHost (1.0f);
+        }
+    }
+
+    ~PreparedInstance()
+    {
+        if (instance != nullptr)
+            instance->releaseResources();
+    }
+
+    std::unique_ptr<juce::AudioPluginInstance> instance;
+};
+} // namespace
+
+TEST (HostEditor, OpensAtTheStoredWidthKeepsItsAspectAndRemembersTheLastWidth)
+{
+    storePanelWidth (1000);
+    PreparedInstance prepared;
+    ASSERT_NE (prepared.instance, nullptr);
+    auto& instance = *prepared.instance;
+    ASSERT_TRUE (instance.hasEditor());
+    AudioThread audio ({ &instance });
+
+    auto window = openEditor (instance);
+    ASSERT_NE (window, nullptr);
+    auto& editor = window->editor();
+    EXPECT_EQ (editor.getWidth(), 1000);
+    EXPECT_EQ (editor.getHeight(), 625);
+    pump (300);
+    EXPECT_TRUE (audioKeepsRunning (audio));
+
+    // The plug-in drew into the host's window, scaled by 1.25: black edges, the grey column
+    // around the pad, and the black bar at the column's middle (design x 399..401).
+    if (auto* peer = window->getPeer())
+    {
+        const auto pixels = grabWindow ((unsigned long) (juce::pointer_sized_int) peer->getNativeHandle(), 1000, 625);
+        ASSERT_EQ (pixels.size(), (size_t) 1000 * 625) << "the window could not be read";
+        const auto at = [&] (int x, int y) { return pixels[(size_t) y * 1000 + (size_t) x]; };
+        EXPECT_EQ (at (1, 300), 0x000000u);
+        EXPECT_EQ (at (998, 623), 0x000000u);
+        EXPECT_EQ (at (491, 25), 0x191919u) << "design (393, 20)";
+        EXPECT_EQ (at (500, 25), 0x000000u) << "design (400, 20)";
+        EXPECT_EQ (at (491, 400), 0x191919u) << "design (393, 320)";
+    }
+
+    // The host asks for sizes of any shape; the plug-in's constrainer keeps width over height 1.6.
+    struct Resize { int askedWidth, askedHeight, width, height; };
+    const Resize resizes[] = { { 1000, 700, 1000, 625 }, { 1200, 500, 800, 500 }, { 1280, 900, 1280, 800 }, { 640, 640, 640, 400 } };
+    for (const auto& r : resizes)
+    {
+        SCOPED_TRACE (juce::String (r.askedWidth) + " x " + juce::String (r.askedHeight));
+        editor.setSize (r.askedWidth, r.askedHeight);
+        pump (120);
+        EXPECT_EQ (editor.getWidth(), r.width);
+        EXPECT_EQ (editor.getHeight(), r.height);
+        EXPECT_EQ (window->getContentComponent()->getBounds(), juce::Rectangle<int> (0, 0, r.width, r.height));
+    }
+
+    window.reset();
+    pump (50);
+    EXPECT_EQ (instance.getActiveEditor(), nullptr);
+
+    // Opened again, the window takes the width it was last given.
+    window = openEditor (instance);
+    ASSERT_NE (window, nullptr);
+    EXPECT_EQ (window->editor().getWidth(), 640);
+    EXPECT_EQ (window->editor().getHeight(), 400);
+    pump (150);
+    window.reset();
+
+    EXPECT_TRUE (audioKeepsRunning (audio));
+    audio.stop();
+    EXPECT_TRUE (audio.allFinite());
+    EXPECT_GT (audio.peak(), 1.0e-3f) << "the plug-in passed no sound";
+}
+
+TEST (HostEditor, OpensAndClosesManyTimesWhileAudioRuns)
+{
+    storePanelWidth (800);
+    PreparedInstance prepared;
+    ASSERT_NE (prepared.instance, nullptr);
+    auto& instance = *prepared.instance;
+    AudioThread audio ({ &instance });
+
+    for (int round = 0; round < 25; ++round)
+    {
+        SCOPED_TRACE (round);
+        auto window = openEditor (instance);
+        ASSERT_NE (window, nullptr);
+
+        // Every other round the window closes at once, before any timer of the editor has fired;
+        // the others stay open past several pad and panel timer periods and get resized.
+        if (round % 2 == 1)
+        {
+            pump (1);
+        }
+        else
+        {
+            pump (160);
+            const int width = 640 + 40 * round;
+            window->editor().setSize (width, width);
+            pump (120);
+            EXPECT_EQ (window->editor().getHeight(), (int) (width / 1.6));
+        }
+
+        window.reset();
+        EXPECT_EQ (instance.getActiveEditor(), nullptr);
+        ASSERT_TRUE (audioKeepsRunning (audio)) << "the audio thread stalled";
+    }
+
+    pump (150);
+    audio.stop();
+    EXPECT_TRUE (audio.allFinite());
+    EXPECT_GT (audio.peak(), 1.0e-3f);
+}
+
+TEST (HostEditor, TwoInstancesWithOpenEditors)
+{
+    storePanelWidth (800);
+    PreparedInstance first, second;
+    ASSERT_TRUE (first.instance != nullptr && second.instance != nullptr);
+    AudioThread audio ({ first.instance.get(), second.instance.get() });
+
+    for (int round = 0; round < 4; ++round)
+    {
+        SCOPED_TRACE (round);
+        auto a = openEditor (*first.instance);
+        auto b = openEditor (*second.instance);
+        ASSERT_TRUE (a != nullptr && b != nullptr);
+        b->setTopLeftPosition (300, 200);
+        pump (250);
+
+        // Each editor belongs to its own instance; resizing one leaves the other alone.
+        a->editor().setSize (960, 700);
+        pump (100);
+        EXPECT_EQ (a->editor().getHeight(), 600);
+        EXPECT_EQ (b->editor().getWidth(), 800);
+
+        // Close in either order, and reopen one while the other stays open.
+        (round % 2 == 0 ? a : b).reset();
+        pump (120);
+        if (a == nullptr)
+            a = openEditor (*first.instance);
+        else
+            b = openEditor (*second.instance);
+        ASSERT_TRUE (a != nullptr && b != nullptr);
+        pump (150);
+
+        a.reset();
+        b.reset();
+        ASSERT_TRUE (audioKeepsRunning (audio));
+    }
+
+    audio.stop();
+    EXPECT_TRUE (audio.allFinite());
+    EXPECT_GT (audio.peak(), 1.0e-3f);
+}
