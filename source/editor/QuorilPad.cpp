@@ -1,16 +1,277 @@
 #include "QuorilPad.h"
 
 #include "../processor/QuorilAudioProcessor.h"
+#include "EditorShared.h"
 
-QuorilPad::QuorilPad (juce::RangedAudioParameter&, juce::RangedAudioParameter&, QuorilAudioProcessor& p)
-    : processor (p)
+#include <cmath>
+
+namespace
 {
+// Limits without the debug assertion of jlimit: before the first layout the pad is 1 x 1, so an
+// upper limit can lie below the lower one for a moment; the lower limit wins then.
+float limit (float lower, float upper, float value) noexcept
+{
+    return value < lower ? lower : (value > upper ? upper : value);
+}
+
+// Position of a value 0..1 along a side of the given length, with a margin at both ends.
+float valueToPosition (float value, float margin, float length) noexcept
+{
+    return limit (margin, length, margin + value * (length - 2.0f * margin));
+}
+
+// The published output level as a level 0..1 for the drawing; anything that is not a number counts as silence.
+float levelForDrawing (float outputLevel) noexcept
+{
+    if (std::isnan (outputLevel))
+        return 0.0f;
+
+    return std::sqrt (limit (0.0f, 1.0f, outputLevel));
+}
+} // namespace
+
+QuorilPad::QuorilPad (juce::RangedAudioParameter& xParameter, juce::RangedAudioParameter& yParameter, QuorilAudioProcessor& p)
+    : processor (p),
+      xAttachment (xParameter, [this] (float v) { onXParameterChanged (v); }, nullptr),
+      yAttachment (yParameter, [this] (float v) { onYParameterChanged (v); }, nullptr),
+      glowGradient (highlightColour, 0.0f, 0.0f, highlightColour.withAlpha (0.0f), 1.0f, 0.0f, true)
+{
+    particles.fill ({ -10.0f, -10.0f });
     startTimer (50);
 }
 
-QuorilPad::~QuorilPad() = default;
+QuorilPad::~QuorilPad()
+{
+    stopTimer();
+    // A host closing the window in the middle of a drag still gets the end of the gesture.
+    endGestures();
+}
 
+//==============================================================================
+void QuorilPad::onXParameterChanged (float value)
+{
+    dotPosition.x = valueToPosition (value, dotRadius, (float) getWidth());
+}
+
+void QuorilPad::onYParameterChanged (float value)
+{
+    dotPosition.y = valueToPosition (value, dotRadius, (float) getHeight());
+}
+
+void QuorilPad::beginGestures()
+{
+    if (gestureOpen)
+        return;
+
+    gestureOpen = true;
+    xAttachment.beginGesture();
+    yAttachment.beginGesture();
+}
+
+void QuorilPad::endGestures()
+{
+    if (! gestureOpen)
+        return;
+
+    gestureOpen = false;
+    xAttachment.endGesture();
+    yAttachment.endGesture();
+}
+
+//==============================================================================
+void QuorilPad::mouseDown (const juce::MouseEvent& event)
+{
+    beginGestures();
+
+    if (event.mods.isRightButtonDown())
+    {
+        showControllerMenu();
+        return;
+    }
+
+    mouseDrag (event);
+}
+
+void QuorilPad::mouseDrag (const juce::MouseEvent& event)
+{
+    // Values are set only inside a gesture that a press on the pad began: a drag after the
+    // controller menu (whose gestures have ended) moves nothing.
+    if (! gestureOpen)
+        return;
+
+    const auto m = dotRadius;
+    const auto w = (float) getWidth();
+    const auto h = (float) getHeight();
+    const auto pointer = event.getPosition().toFloat();
+
+    // The dot's centre sits m to the left of and above the pointer.
+    dotPosition.x = limit (m, w - m, pointer.x - m);
+    dotPosition.y = limit (m, h - m, pointer.y - m);
+
+    const auto travelX = w - 2.0f * m;
+    const auto travelY = h - 2.0f * m;
+    const auto x = travelX > 0.0f ? limit (0.0f, 1.0f, (dotPosition.x - m) / travelX) : 0.0f;
+    const auto y = travelY > 0.0f ? limit (0.0f, 1.0f, (dotPosition.y - m) / travelY) : 0.0f;
+
+    xAttachment.setValueAsPartOfGesture (x);
+    yAttachment.setValueAsPartOfGesture (y);
+}
+
+void QuorilPad::mouseUp (const juce::MouseEvent&)
+{
+    endGestures();
+}
+
+//==============================================================================
+juce::PopupMenu QuorilPad::createControllerMenu() const
+{
+    juce::PopupMenu menu;
+    menu.addItem (mapXItem, "MAP X TO LAST MOVED CC");
+    menu.addItem (mapYItem, "MAP Y TO LAST MOVED CC");
+    menu.addItem (clearXItem, "CLEAR X CC MAPPING");
+    menu.addItem (clearYItem, "CLEAR Y CC MAPPING");
+    return menu;
+}
+
+void QuorilPad::performControllerMenuItem (int itemId)
+{
+    const auto& ids = processor.parameterTable->ids;
+    const auto& xId = ids[ParameterTable::xPos];
+    const auto& yId = ids[ParameterTable::yPos];
+    auto& map = processor.midiMap;
+
+    // The map's own operations hand the changed bindings to the audio thread at once.
+    switch (itemId)
+    {
+        case mapXItem:   map.assignToLastCC (xId); break;
+        case mapYItem:   map.assignToLastCC (yId); break;
+        case clearXItem: map.clearMapping (xId); break;
+        case clearYItem: map.clearMapping (yId); break;
+        default: break;
+    }
+}
+
+void QuorilPad::showControllerMenu()
+{
+    const auto options = juce::PopupMenu::Options()
+                             .withMousePosition()
+                             .withMaximumNumColumns (1)
+                             .withStandardItemHeight (20);
+
+    juce::Component::SafePointer<QuorilPad> safeThis (this);
+    const auto result = createControllerMenu().showMenu (options);
+
+    // The window may have closed while the menu was open; the destructor has ended the gestures then.
+    if (safeThis == nullptr)
+        return;
+
+    // The mouse-up of this click goes to the menu, not to the pad, so the gestures end here; a
+    // mouse-up that still arrives later finds them ended and does nothing.
+    endGestures();
+    performControllerMenuItem (result);
+}
+
+//==============================================================================
 void QuorilPad::timerCallback()
 {
+    const auto r = followerRadius;
+    followerPosition.x = valueToPosition (processor.currentX.load(), r, padWidth);
+    followerPosition.y = valueToPosition (processor.currentY.load(), r, padHeight);
     repaint();
+}
+
+void QuorilPad::resized()
+{
+    if (needsInitialUpdate)
+    {
+        needsInitialUpdate = false;
+        xAttachment.sendInitialUpdate();
+        yAttachment.sendInitialUpdate();
+    }
+
+    padWidth = (float) getWidth();
+    padHeight = (float) getHeight();
+    glowWidth = padWidth * 0.5f;
+    glowHeight = padHeight * 0.5f;
+    particleScale = glowWidth / 7.0f;
+
+    for (int i = 0; i < 12; ++i)
+    {
+        gridRows[(size_t) i] = { 0.0f, (float) i * (padHeight / 12.0f), padWidth, 1.0f };
+        gridColumns[(size_t) i] = { (float) i * (padWidth / 12.0f), 0.0f, 1.0f, padHeight };
+    }
+}
+
+void QuorilPad::paint (juce::Graphics& g)
+{
+    const auto w = padWidth;
+    const auto h = padHeight;
+
+    g.fillAll (juce::Colours::black);
+    g.fillAll (highlightColour.withAlpha (0.1f));
+
+    // Trajectory range and the follower.
+    const bool trajectoryOn = processor.parameterTable->raw (ParameterTable::trajectory) > 0.5f;
+    const auto follower = juce::Rectangle<float> (2.0f * followerRadius, 2.0f * followerRadius).withCentre (followerPosition);
+
+    if (trajectoryOn)
+    {
+        const auto& tb = processor.trajectoryBounds;
+        const auto xMin = tb.xMin.load(), xMax = tb.xMax.load(), yMin = tb.yMin.load(), yMax = tb.yMax.load();
+        const juce::Rectangle<float> bounds (xMin * w, yMin * h, xMax * w - xMin * w, yMax * h - yMin * h);
+
+        g.setColour (highlightColour.withAlpha (0.05f));
+        g.fillRect (bounds);
+
+        g.setColour (highlightColour.withAlpha (0.8f));
+        g.fillEllipse (follower.constrainedWithin (bounds));
+    }
+
+    // The position dot.
+    const auto dot = juce::Rectangle<float> (2.0f * dotRadius, 2.0f * dotRadius).withCentre (dotPosition);
+    g.setColour (highlightColour);
+    g.fillEllipse (dot);
+    g.setColour (highlightColour.withMultipliedBrightness (0.8f));
+    g.fillEllipse (dot.reduced (1.0f));
+
+    const auto s = levelForDrawing (processor.outputLevel.load());
+    const auto centre = trajectoryOn ? follower.getCentre() : dotPosition;
+
+    // Level ring around the dot (nothing to stroke at silence).
+    const auto ringSize = 2.0f * dotRadius * 8.0f * s;
+    if (ringSize > 0.0f)
+    {
+        g.setColour (highlightColour.withAlpha (0.2f + 0.75f * s));
+        g.drawEllipse (juce::Rectangle<float> (ringSize, ringSize).withCentre (dotPosition), 2.0f);
+    }
+
+    // Glow: the grid lit around the centre, fading outwards.
+    const auto glow = juce::Rectangle<float> (glowWidth, glowHeight).withCentre (centre);
+    glowGradient.point1 = glow.getCentre();
+    glowGradient.point2 = { glow.getRight(), glow.getCentreY() };
+    glowGradient.setColour (0, highlightColour.withAlpha (0.3f + 0.65f * s));
+    g.setGradientFill (glowGradient);
+
+    for (size_t i = 0; i < gridRows.size(); ++i)
+    {
+        g.fillRect (gridRows[i]);
+        g.fillRect (gridColumns[i]);
+    }
+
+    // Particles wander within the glow and jump back to its centre when they leave it.
+    const auto particleSize = juce::jmax (2.0f, s * particleScale);
+
+    for (auto& particle : particles)
+    {
+        auto x = particle.x + (random.nextFloat() * 0.1f - 0.05f) * glow.getWidth();
+        auto y = particle.y + (random.nextFloat() * 0.1f - 0.05f) * glow.getHeight();
+
+        if (x < glow.getX() || x > glow.getRight())
+            x = centre.x;
+        if (y < glow.getY() || y > glow.getBottom())
+            y = centre.y;
+
+        particle = { x, y };
+        g.drawEllipse ({ x, y, particleSize, particleSize }, 1.0f);
+    }
 }

@@ -1,0 +1,412 @@
+// The X/Y pad: value <-> dot mapping, drags, host gestures (also around the controller menu),
+// the drawing of trajectory, glow and level ring, and the controller menu's effect on the map.
+
+#include <gtest/gtest.h>
+
+#include "editor/QuorilPad.h"
+#include "processor/QuorilAudioProcessor.h"
+
+#include <algorithm>
+#include <limits>
+#include <map>
+#include <vector>
+
+namespace
+{
+struct PadFixture
+{
+    PadFixture()
+        : x (*p.parameters.getParameter ("x_pos")),
+          y (*p.parameters.getParameter ("y_pos")),
+          pad (std::make_unique<QuorilPad> (x, y, p))
+    {
+    }
+
+    void setXY (float xValue, float yValue)
+    {
+        x.setValueNotifyingHost (xValue);
+        y.setValueNotifyingHost (yValue);
+    }
+
+    void setTrajectory (bool on)
+    {
+        p.parameters.getParameter ("trajectory")->setValueNotifyingHost (on ? 1.0f : 0.0f);
+    }
+
+    juce::MouseEvent event (juce::Point<int> position, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier) const
+    {
+        const auto pos = position.toFloat();
+        const auto now = juce::Time::getCurrentTime();
+        return { juce::Desktop::getInstance().getMainMouseSource(), pos, mods,
+                 juce::MouseInputSource::defaultPressure, 0.0f, 0.0f, 0.0f, 0.0f,
+                 pad.get(), pad.get(), now, pos, now, 1, false };
+    }
+
+    void drag (std::initializer_list<juce::Point<int>> points)
+    {
+        auto it = points.begin();
+        pad->mouseDown (event (*it));
+        for (++it; it != points.end(); ++it)
+            pad->mouseDrag (event (*it));
+        pad->mouseUp (event (*(points.end() - 1)));
+    }
+
+    QuorilAudioProcessor p;
+    juce::RangedAudioParameter& x;
+    juce::RangedAudioParameter& y;
+    std::unique_ptr<QuorilPad> pad;
+};
+
+// Records the gesture starts and ends of the parameters it listens to, in order.
+struct GestureLog : juce::AudioProcessorParameter::Listener
+{
+    GestureLog (juce::AudioProcessorParameter& a, juce::AudioProcessorParameter& b) : params { &a, &b }
+    {
+        for (auto* param : params)
+            param->addListener (this);
+    }
+
+    ~GestureLog() override
+    {
+        for (auto* param : params)
+            param->removeListener (this);
+    }
+
+    void parameterValueChanged (int, float) override {}
+    void parameterGestureChanged (int index, bool starting) override { events.push_back ({ index, starting }); }
+
+    // True when the log is whole pairs (begin x, begin y ... end x, end y), never a second begin
+    // before an end.
+    bool balanced() const
+    {
+        std::map<int, int> open;
+        for (const auto& e : events)
+        {
+            auto& n = open[e.first];
+            n += e.second ? 1 : -1;
+            if (n < 0 || n > 1)
+                return false;
+        }
+        for (const auto& entry : open)
+            if (entry.second != 0)
+                return false;
+        return true;
+    }
+
+    int count (bool starting) const
+    {
+        return (int) std::count_if (events.begin(), events.end(), [&] (auto& e) { return e.second == starting; });
+    }
+
+    std::vector<juce::AudioProcessorParameter*> params;
+    std::vector<std::pair<int, bool>> events;
+};
+
+juce::Image snapshot (QuorilPad& pad, const char* name)
+{
+    auto image = pad.createComponentSnapshot (pad.getLocalBounds(), true, 1.0f);
+    const auto folder = juce::File (QUORIL_TEST_OUTPUT_DIR);
+    folder.createDirectory();
+    juce::FileOutputStream out (folder.getChildFile (juce::String (name) + ".png"));
+    if (out.openedOk())
+    {
+        out.setPosition (0);
+        out.truncate();
+        juce::PNGImageFormat().writeImageToStream (image, out);
+    }
+    return image;
+}
+
+int green (const juce::Image& image, int px, int py) { return image.getPixelAt (px, py).getGreen(); }
+} // namespace
+
+TEST (Pad, ParameterValuesPlaceTheDot)
+{
+    PadFixture f;
+    f.setXY (0.25f, 0.75f);
+    f.pad->setBounds (0, 0, 262, 262);
+    EXPECT_NEAR (f.pad->getDotPosition().x, 69.5f, 1.0e-3f) << "the first layout pulls the values";
+    EXPECT_NEAR (f.pad->getDotPosition().y, 192.5f, 1.0e-3f);
+
+    struct Case { float value, position; };
+    for (const auto& c : { Case { 0.5f, 131.0f }, Case { 0.0f, 8.0f }, Case { 1.0f, 254.0f } })
+    {
+        f.setXY (c.value, 1.0f - c.value);
+        EXPECT_FLOAT_EQ (f.pad->getDotPosition().x, c.position) << c.value;
+        EXPECT_FLOAT_EQ (f.pad->getDotPosition().y, 262.0f - c.position) << c.value;
+    }
+
+    f.setXY (0.5f, 0.5f);
+    f.pad->setBounds (0, 0, 400, 400);
+    EXPECT_EQ (f.pad->getDotPosition(), juce::Point<float> (131.0f, 131.0f)) << "later layouts leave the dot";
+}
+
+TEST (Pad, DragsSetBothParameters)
+{
+    struct Case { juce::Point<int> pointer; float x, y; };
+    const Case cases[] = {
+        { { 139, 139 }, 0.5f, 0.5f },
+        { { 0, 0 }, 0.0f, 0.0f },
+        { { -40, -900 }, 0.0f, 0.0f },
+        { { 16, 16 }, 0.0f, 0.0f },
+        { { 17, 261 }, 0.004f, 0.996f }, // 1/246 and 245/246 on the parameters' 0.001 steps
+        { { 262, 262 }, 1.0f, 1.0f },
+        { { 5000, 300 }, 1.0f, 1.0f },
+        { { 400, 77 }, 1.0f, 0.248f },   // 61/246
+    };
+
+    PadFixture f;
+    f.pad->setBounds (0, 0, 262, 262);
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.pointer.toString());
+        f.setXY (0.3f, 0.3f);
+        f.drag ({ { 100, 100 }, { 120, 200 }, c.pointer });
+        EXPECT_NEAR (f.x.convertFrom0to1 (f.x.getValue()), c.x, 0.0006f);
+        EXPECT_NEAR (f.y.convertFrom0to1 (f.y.getValue()), c.y, 0.0006f);
+
+        // The dot follows the values that the parameters took.
+        EXPECT_NEAR (f.pad->getDotPosition().x, 8.0f + f.x.getValue() * 246.0f, 1.0e-3f);
+        EXPECT_NEAR (f.pad->getDotPosition().y, 8.0f + f.y.getValue() * 246.0f, 1.0e-3f);
+    }
+
+    // A press alone sets the values too.
+    f.pad->mouseDown (f.event ({ 139, 16 }));
+    f.pad->mouseUp (f.event ({ 139, 16 }));
+    EXPECT_FLOAT_EQ (f.x.getValue(), 0.5f);
+    EXPECT_FLOAT_EQ (f.y.getValue(), 0.0f);
+}
+
+TEST (Pad, EveryGestureBegunIsEndedOnce)
+{
+    PadFixture f;
+    f.pad->setBounds (0, 0, 262, 262);
+    const int xi = f.x.getParameterIndex(), yi = f.y.getParameterIndex();
+
+    {
+        GestureLog log (f.x, f.y);
+        f.drag ({ { 50, 50 }, { 60, 70 }, { 200, 10 } });
+        const std::vector<std::pair<int, bool>> expected { { xi, true }, { yi, true }, { xi, false }, { yi, false } };
+        EXPECT_EQ (log.events, expected) << "x first, on both the begin and the end";
+    }
+
+    {
+        // A second press before the release, a release without a press, a drag outside any gesture.
+        GestureLog log (f.x, f.y);
+        f.pad->mouseDown (f.event ({ 50, 50 }));
+        f.pad->mouseDown (f.event ({ 60, 60 }));
+        f.pad->mouseUp (f.event ({ 60, 60 }));
+        f.pad->mouseUp (f.event ({ 60, 60 }));
+        const auto valueBefore = f.x.getValue();
+        f.pad->mouseDrag (f.event ({ 200, 200 }));
+        EXPECT_EQ (f.x.getValue(), valueBefore) << "a drag outside a gesture sets nothing";
+        EXPECT_TRUE (log.balanced());
+        EXPECT_EQ (log.count (true), 2);
+    }
+
+    {
+        // The window closes in the middle of a drag.
+        GestureLog log (f.x, f.y);
+        f.pad->mouseDown (f.event ({ 50, 50 }));
+        f.pad->mouseDrag (f.event ({ 70, 50 }));
+        f.pad.reset();
+        EXPECT_TRUE (log.balanced());
+        EXPECT_EQ (log.count (true), 2);
+    }
+}
+
+namespace
+{
+// Works the open controller menu from the message loop that its modal loop runs: moves the
+// highlight with the arrow keys and chooses, or dismisses it. Gives up after two seconds.
+struct MenuDriver : juce::Timer
+{
+    explicit MenuDriver (int downPresses) : presses (downPresses) { startTimer (20); }
+
+    void timerCallback() override
+    {
+        auto* modal = juce::Component::getCurrentlyModalComponent();
+        if (modal == nullptr || modal == lastHandled)
+        {
+            if (++ticks > 100)
+                juce::PopupMenu::dismissAllActiveMenus();
+            return;
+        }
+
+        lastHandled = modal;
+        sawMenu = true;
+        if (presses <= 0)
+        {
+            modal->keyPressed (juce::KeyPress (juce::KeyPress::escapeKey));
+            return;
+        }
+
+        // From no highlight, one "up" reaches the last item; the next "down"s wrap to the wanted one.
+        modal->keyPressed (juce::KeyPress (juce::KeyPress::upKey));
+        for (int i = 0; i < presses; ++i)
+            modal->keyPressed (juce::KeyPress (juce::KeyPress::downKey));
+        modal->keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
+    }
+
+    int presses;
+    int ticks = 0;
+    bool sawMenu = false;
+    juce::Component* lastHandled = nullptr;
+};
+} // namespace
+
+TEST (Pad, RightClickEndsItsGesturesWhenTheMenuCloses)
+{
+    PadFixture f;
+    f.pad->setBounds (0, 0, 262, 262);
+    f.p.midiMap.lastCC = 74;
+    GestureLog log (f.x, f.y);
+    const auto x0 = f.x.getValue(), y0 = f.y.getValue();
+    const auto right = juce::ModifierKeys (juce::ModifierKeys::rightButtonModifier);
+
+    {
+        MenuDriver driver (0); // dismiss
+        f.pad->mouseDown (f.event ({ 20, 20 }, right));
+        EXPECT_TRUE (driver.sawMenu);
+    }
+    EXPECT_FALSE (f.pad->isGestureOpen()) << "ended as the menu closed";
+    EXPECT_EQ (log.count (true), 2);
+    EXPECT_TRUE (log.balanced());
+    f.pad->mouseUp (f.event ({ 20, 20 }, right));
+    EXPECT_TRUE (log.balanced()) << "a late mouse-up ends nothing twice";
+    EXPECT_EQ (f.p.midiMap.mapTree.getNumChildren(), 0) << "a dismissed menu does nothing";
+
+    {
+        MenuDriver driver (1); // the first item
+        f.pad->mouseDown (f.event ({ 20, 20 }, right));
+        EXPECT_TRUE (driver.sawMenu);
+    }
+    EXPECT_EQ (log.count (true), 4);
+    EXPECT_TRUE (log.balanced());
+    EXPECT_EQ (f.x.getValue(), x0) << "a right click moves nothing";
+    EXPECT_EQ (f.y.getValue(), y0);
+    ASSERT_EQ (f.p.midiMap.mapTree.getNumChildren(), 1);
+    EXPECT_EQ (f.p.midiMap.mapTree.getChild (0).getType().toString(), "x_pos");
+    EXPECT_EQ ((int) f.p.midiMap.mapTree.getChild (0).getProperty ("cc"), 74);
+    EXPECT_EQ (f.p.midiMap.getNumPublishedBindings(), 1) << "the binding reaches the audio side before the click returns";
+}
+
+TEST (Pad, ControllerMenuItemsBindAndClear)
+{
+    PadFixture f;
+    auto& map = f.p.midiMap;
+    const auto menu = f.pad->createControllerMenu();
+
+    const std::pair<int, const char*> expectedItems[] = {
+        { QuorilPad::mapXItem, "MAP X TO LAST MOVED CC" },
+        { QuorilPad::mapYItem, "MAP Y TO LAST MOVED CC" },
+        { QuorilPad::clearXItem, "CLEAR X CC MAPPING" },
+        { QuorilPad::clearYItem, "CLEAR Y CC MAPPING" },
+    };
+    juce::PopupMenu::MenuItemIterator it (menu);
+    for (const auto& expected : expectedItems)
+    {
+        ASSERT_TRUE (it.next());
+        EXPECT_EQ (it.getItem().itemID, expected.first);
+        EXPECT_EQ (it.getItem().text, expected.second);
+        EXPECT_TRUE (it.getItem().isEnabled);
+    }
+    EXPECT_FALSE (it.next());
+
+    auto bindings = [&map]
+    {
+        juce::StringArray result;
+        for (const auto& child : map.mapTree)
+            result.add (child.getType().toString() + "=" + child.getProperty ("cc").toString());
+        return result.joinIntoString (" ");
+    };
+
+    struct Step { int lastCC, item; const char* map; int published; };
+    const Step steps[] = {
+        { -1, QuorilPad::mapXItem, "x_pos=-1", 0 },  // before any controller: bound to -1, matching nothing
+        { 74, QuorilPad::mapYItem, "x_pos=-1 y_pos=74", 1 },
+        { 10, QuorilPad::mapXItem, "x_pos=10 y_pos=74", 2 },
+        { 10, 0, "x_pos=10 y_pos=74", 2 },            // menu dismissed
+        { 10, 99, "x_pos=10 y_pos=74", 2 },
+        { 10, QuorilPad::clearYItem, "x_pos=10", 1 },
+        { 10, QuorilPad::clearYItem, "x_pos=10", 1 },  // nothing to clear
+        { 10, QuorilPad::clearXItem, "", 0 },
+    };
+
+    for (const auto& s : steps)
+    {
+        map.lastCC = s.lastCC;
+        f.pad->performControllerMenuItem (s.item);
+        EXPECT_EQ (bindings(), s.map) << s.item;
+        EXPECT_EQ (map.getNumPublishedBindings(), s.published) << s.item;
+    }
+}
+
+TEST (Pad, TrajectoryMovesTheGlowAndShowsItsRange)
+{
+    // The dot at the top of the middle grid column, the follower at its bottom, inside the range.
+    auto render = [] (bool trajectoryOn, const char* name)
+    {
+        PadFixture f;
+        f.setXY (0.5f, 0.0f);
+        f.setTrajectory (trajectoryOn);
+        f.pad->setBounds (0, 0, 262, 262);
+        f.p.currentX = 0.5f;
+        f.p.currentY = 1.0f;
+        f.p.trajectoryBounds.xMin = 0.4f;
+        f.p.trajectoryBounds.xMax = 0.6f;
+        f.p.trajectoryBounds.yMin = 0.9f;
+        f.p.trajectoryBounds.yMax = 1.0f;
+        f.p.outputLevel = 0.0f;
+        f.pad->timerCallback();
+        EXPECT_EQ (f.pad->getFollowerPosition(), juce::Point<float> (131.0f, 258.0f));
+        return snapshot (*f.pad, name);
+    };
+
+    const auto off = render (false, "pad-trajectory-off");
+    const auto on = render (true, "pad-trajectory-on");
+
+    // How much brighter the grid column at x = 131 is than the background beside it.
+    auto glowAt = [] (const juce::Image& image, int py) { return green (image, 131, py) - green (image, 125, py); };
+    const int nearDot = 30, nearFollower = 236;
+
+    EXPECT_GT (glowAt (off, nearDot), 20);
+    EXPECT_LE (glowAt (off, nearFollower), 3);
+    EXPECT_GT (glowAt (on, nearFollower), 20);
+    EXPECT_LE (glowAt (on, nearDot), 3);
+
+    // The range's tint: (115, 245) lies inside it, (80, 245) outside; neither is on the grid.
+    EXPECT_GT (green (on, 115, 245), green (on, 80, 245));
+    EXPECT_EQ (green (off, 115, 245), green (off, 80, 245));
+    EXPECT_EQ (green (off, 80, 245), green (on, 80, 245));
+
+    // The follower is drawn only when the trajectory is on.
+    EXPECT_GT (green (on, 131, 257), 120);
+    EXPECT_LT (green (off, 131, 257), 40);
+}
+
+TEST (Pad, LevelRingGrowsWithTheOutputLevel)
+{
+    auto render = [] (float level, const char* name)
+    {
+        PadFixture f;
+        f.setXY (0.5f, 0.5f);
+        f.pad->setBounds (0, 0, 262, 262);
+        f.p.outputLevel = level;
+        return snapshot (*f.pad, name);
+    };
+
+    const auto silent = render (0.0f, "pad-level-0");
+    const auto loud = render (1.0f, "pad-level-1");
+    const auto beyond = render (4.0f, "pad-level-4");
+    const auto broken = render (std::numeric_limits<float>::quiet_NaN(), "pad-level-nan");
+
+    // (176, 85) lies on a circle of radius 64 around the dot at (131, 131), off the grid.
+    EXPECT_EQ (green (silent, 176, 85), green (silent, 150, 60)) << "no ring at silence";
+    EXPECT_GT (green (loud, 176, 85), 150);
+    EXPECT_EQ (loud.getPixelAt (176, 85), beyond.getPixelAt (176, 85)) << "levels above 1 draw as 1";
+    EXPECT_EQ (broken.getPixelAt (176, 85), silent.getPixelAt (176, 85)) << "a level that is no number draws as silence";
+    // Inside the ring, off the grid: untouched.
+    EXPECT_EQ (green (loud, 160, 100), green (loud, 150, 60));
+}
