@@ -18,8 +18,15 @@ public:
     void paint (juce::Graphics& g) override;
     void resized() override;
 
-    // The 100 ms poll of the visible editor.
+    // The 100 ms poll of the visible editor: the right channel's knobs are disabled while the
+    // pole's stereo link is on, and every knob follows the processor.
     void refreshEditors();
+
+    // Lets each editor's diffusion-send knob ask the controller-learn manager for a MIDI binding
+    // of the pole's diffusion parameter. The engine-setting knobs have no host parameter and stay
+    // out. The manager must be disconnected (or outlive this panel) before it is destroyed.
+    void connectControllerLearn (juce::ChangeListener& manager);
+    void disconnectControllerLearn (juce::ChangeListener& manager);
 
     QuorilAudioProcessor& processor;
     juce::OwnedArray<PoleEditor> editors;

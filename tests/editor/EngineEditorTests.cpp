@@ -1,0 +1,406 @@
+// The engine editor: the channel knobs write the pole's settings records and follow them back,
+// the right channel is disabled while the stereo link is on, and the poll repaints nothing that
+// did not move.
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+#include "editor/EditorsPanel.h"
+#include "processor/QuorilAudioProcessor.h"
+
+namespace
+{
+using Rect = juce::Rectangle<int>;
+
+// The seven knobs of a channel, grain knobs first.
+enum Row { sizeRow = 0, speedRow, sizeJitterRow, speedJitterRow, ampJitterRow, freqRow, feedRow, numRows };
+
+orvnlib::OrvnKnob& knobOf (PoleEditor& editor, int channel, int row)
+{
+    if (row < freqRow)
+        return *(channel == 0 ? editor.grainKnobsLeft : editor.grainKnobsRight)[row];
+
+    return *(channel == 0 ? editor.resonatorKnobsLeft : editor.resonatorKnobsRight)[row - freqRow];
+}
+
+float& fieldOf (QuorilAudioProcessor& p, int pole, int channel, int row)
+{
+    auto& g = p.granulizerSettings[(size_t) pole][(size_t) channel];
+    auto& r = p.resonatorSettings[(size_t) pole][(size_t) channel];
+    float* fields[] = { &g.size, &g.speed, &g.sizeRnd, &g.speedRnd, &g.ampRnd, &r.freq, &r.feed };
+    return *fields[row];
+}
+
+// Every field of every record, so that a test can see which ones a knob wrote.
+std::vector<double> allFields (const QuorilAudioProcessor& p)
+{
+    std::vector<double> fields;
+    for (const auto& pole : p.granulizerSettings)
+        for (const auto& g : pole)
+            for (double v : { (double) g.density, (double) g.envelope, (double) g.size, (double) g.speed, (double) g.sizeRnd,
+                              (double) g.speedRnd, (double) g.ampRnd, (double) g.outGain, (double) g.freeze })
+                fields.push_back (v);
+    for (const auto& pole : p.resonatorSettings)
+        for (const auto& r : pole)
+        {
+            fields.push_back (r.freq);
+            fields.push_back (r.feed);
+        }
+    return fields;
+}
+
+void setParameter (QuorilAudioProcessor& p, int index, float normalised)
+{
+    p.parameters.getParameter (p.parameterTable->ids[index])->setValueNotifyingHost (normalised);
+}
+
+// A panel showing one pole, laid out at its design size.
+struct ShownPole
+{
+    ShownPole (QuorilAudioProcessor& processor, int pole) : p (processor)
+    {
+        p.selectedPole = pole;
+        panel = std::make_unique<quoril::EditorsPanel> (p);
+        panel->setBounds (0, 0, 265, 332);
+        editor = panel->editors[pole];
+    }
+
+    QuorilAudioProcessor& p;
+    std::unique_ptr<quoril::EditorsPanel> panel;
+    PoleEditor* editor = nullptr;
+};
+
+// Counts the repaint requests that reach a component, without painting it.
+struct RepaintCounter : juce::CachedComponentImage
+{
+    void paint (juce::Graphics&) override {}
+    bool invalidateAll() override { ++count; return false; }
+    bool invalidate (const Rect&) override { ++count; return false; }
+    void releaseResources() override {}
+
+    int count = 0;
+};
+
+RepaintCounter& countRepaints (juce::Component& c)
+{
+    auto* counter = new RepaintCounter();
+    c.setCachedComponentImage (counter);
+    return *counter;
+}
+} // namespace
+
+TEST (EngineEditor, AKnobWritesOnlyItsOwnFieldOfItsPoleAndChannel)
+{
+    struct Case { int row; double position; float at44k, at48k; float tolerance; };
+    const Case cases[] = {
+        { sizeRow, 0.0, 882.0f, 960.0f, 0.01f },         // 20 ms
+        { sizeRow, 0.5, 13648.95f, 14856.0f, 0.01f },    // 309.5 ms
+        { sizeRow, 1.0, 26415.9f, 28752.0f, 0.01f },     // 599 ms
+        { speedRow, 0.0, 0.5f, 0.5f, 1e-6f },
+        { speedRow, 0.5, 1.25f, 1.25f, 1e-6f },
+        { speedRow, 1.0, 2.0f, 2.0f, 1e-6f },
+        { sizeJitterRow, 0.5, 0.125f, 0.125f, 1e-6f },
+        { speedJitterRow, 0.25, 0.125f, 0.125f, 1e-6f },
+        { ampJitterRow, 0.3, 0.3f, 0.3f, 1e-6f },
+        { freqRow, 0.5, 520.0f, 520.0f, 1e-3f },
+        { freqRow, 1.0, 960.0f, 960.0f, 1e-3f },
+        { feedRow, 0.5, 0.45f, 0.45f, 1e-6f },
+    };
+
+    for (const double rate : { 44100.0, 48000.0 })
+        for (const int channel : { 0, 1 })
+            for (const auto& c : cases)
+            {
+                QuorilAudioProcessor p;
+                p.prepareToPlay (rate, 512);
+                PoleEditor editor (p, 2);
+                auto& knob = knobOf (editor, channel, c.row);
+                // Start from the other end, so that every case is a real move.
+                knob.setValue (c.position < 0.5 ? 1.0 : 0.0, juce::dontSendNotification);
+
+                const auto expected = allFields (p);
+                knob.setValue (c.position, juce::sendNotificationSync);
+                const auto actual = allFields (p);
+                const float wanted = rate == 44100.0 ? c.at44k : c.at48k;
+
+                SCOPED_TRACE (juce::String (rate) + " Hz, channel " + juce::String (channel) + ", row "
+                              + juce::String (c.row) + ", position " + juce::String (c.position));
+                EXPECT_NEAR (fieldOf (p, 2, channel, c.row), wanted, c.tolerance);
+
+                int changed = 0;
+                for (size_t i = 0; i < actual.size(); ++i)
+                    changed += actual[i] != expected[i] ? 1 : 0;
+                EXPECT_EQ (changed, 1) << "one field of one record is written";
+            }
+}
+
+TEST (EngineEditor, AKnobShowsItsRecordAndTheRefreshLeavesTheRecordAlone)
+{
+    struct Case { int row; double rate; float record; double position; const char* tooltip; };
+    const Case cases[] = {
+        { sizeRow, 44100.0, 4410.0f, 0.138, "100 Ms" },
+        { sizeRow, 48000.0, 4410.0f, 0.124, "91 Ms" },    // the same samples are fewer milliseconds
+        { sizeRow, 44100.0, 441.0f, 0.0, "20 Ms" },       // 10 ms, below the range
+        { sizeRow, 48000.0, 441.0f, 0.0, "20 Ms" },
+        { sizeRow, 48000.0, 48000.0f, 1.0, "599 Ms" },    // a second, above the range
+        { sizeRow, 44100.0, 3.0e38f, 1.0, "599 Ms" },     // beyond the float range in milliseconds
+        { speedRow, 44100.0, 1.0f, 0.333, "1.00" },
+        { speedRow, 44100.0, 3.0f, 1.0, "3.00" },
+        { speedRow, 44100.0, 0.25f, 0.0, "0.25" },
+        { sizeJitterRow, 44100.0, 0.1f, 0.4, "0.10" },
+        { sizeJitterRow, 44100.0, -0.1f, 0.0, "-0.10" },
+        { speedJitterRow, 48000.0, 0.1f, 0.2, "0.10" },
+        { speedJitterRow, 48000.0, 0.75f, 1.0, "0.75" },
+        { ampJitterRow, 44100.0, 0.456f, 0.456, "0.46" },
+        { ampJitterRow, 44100.0, 1.5f, 1.0, "1.50" },
+        { ampJitterRow, 44100.0, -0.2f, 0.0, "-0.20" },
+        { freqRow, 44100.0, 220.9f, 0.16, "220 Hz" },
+        { freqRow, 44100.0, 40.0f, 0.0, "40 Hz" },
+        { freqRow, 44100.0, 2000.0f, 1.0, "2000 Hz" },
+        { freqRow, 44100.0, 1.0e30f, 1.0, "2147483647 Hz" },
+        { feedRow, 44100.0, 0.45f, 0.5, "0.45" },
+        { feedRow, 44100.0, 1.2f, 1.0, "1.20" },
+    };
+
+    for (const int channel : { 0, 1 })
+        for (const auto& c : cases)
+        {
+            QuorilAudioProcessor p;
+            p.prepareToPlay (c.rate, 512);
+            ShownPole shown (p, 1);
+            fieldOf (p, 1, channel, c.row) = c.record;
+            const auto before = allFields (p);
+
+            for (int tick = 0; tick < 3; ++tick)
+                shown.panel->refreshEditors();
+
+            SCOPED_TRACE (juce::String (c.rate) + " Hz, channel " + juce::String (channel) + ", row "
+                          + juce::String (c.row) + ", record " + juce::String (c.record));
+            auto& knob = knobOf (*shown.editor, channel, c.row);
+            EXPECT_NEAR (knob.getValue(), c.position, 1e-9);
+            EXPECT_EQ (knob.getTooltip(), c.tooltip);
+            EXPECT_EQ (allFields (p), before) << "the refresh never writes a record";
+        }
+}
+
+TEST (EngineEditor, EveryKnobPositionSurvivesTheTripThroughItsRecord)
+{
+    for (const double rate : { 44100.0, 48000.0 })
+    {
+        QuorilAudioProcessor p;
+        p.prepareToPlay (rate, 512);
+        ShownPole shown (p, 3);
+
+        for (int row = 0; row < numRows; ++row)
+            for (int step = 0; step <= 1000; ++step)
+            {
+                auto& knob = knobOf (*shown.editor, step % 2, row);
+                knob.setValue (step / 1000.0, juce::sendNotificationSync);
+                const auto position = knob.getValue();
+                const auto record = fieldOf (p, 3, step % 2, row);
+
+                shown.panel->refreshEditors();
+
+                ASSERT_EQ (knob.getValue(), position) << rate << " Hz, row " << row << ", step " << step;
+                ASSERT_EQ (fieldOf (p, 3, step % 2, row), record) << rate << " Hz, row " << row << ", step " << step;
+            }
+    }
+}
+
+TEST (EngineEditor, TheStereoLinkDisablesTheRightChannelAboveOneHalf)
+{
+    // The link parameter moves in whole steps; the values between are written to its raw value
+    // directly, to pin the threshold.
+    struct Case { float link; bool throughParameter; bool rightEnabled; };
+    const Case cases[] = { { 0.0f, true, true },    { 0.7f, true, false }, { 0.3f, true, true },
+                           { 0.5f, false, true },   { 0.501f, false, false }, { 0.5f, false, true },
+                           { 1.0f, true, false },   { 0.0f, true, true } };
+
+    QuorilAudioProcessor p;
+    ShownPole shown (p, 1);
+    // Pole A is hidden: its link changes nothing on its editor.
+    setParameter (p, ParameterTable::stereoLinkA, 1.0f);
+
+    for (const auto& c : cases)
+    {
+        if (c.throughParameter)
+            setParameter (p, ParameterTable::stereoLinkB, c.link);
+        else
+            p.parameterTable->rawValues[ParameterTable::stereoLinkB]->store (c.link);
+        shown.panel->refreshEditors();
+
+        SCOPED_TRACE (juce::String (c.link) + (c.throughParameter ? " as parameter" : " as raw value"));
+        for (int row = 0; row < numRows; ++row)
+        {
+            EXPECT_EQ (knobOf (*shown.editor, 1, row).isEnabled(), c.rightEnabled) << row;
+            EXPECT_TRUE (knobOf (*shown.editor, 0, row).isEnabled()) << row;
+            EXPECT_TRUE (knobOf (*shown.panel->editors[0], 1, row).isEnabled()) << row;
+        }
+        EXPECT_TRUE (shown.editor->diffSend->knob->isEnabled());
+    }
+}
+
+TEST (EngineEditor, OnlyTheShownEditorFollowsThePollAndAShownOneCatchesUp)
+{
+    QuorilAudioProcessor p;
+    ShownPole shown (p, 0);
+    auto& hidden = *shown.panel->editors[2];
+    const auto shownBefore = knobOf (hidden, 0, speedRow).getValue();
+    fieldOf (p, 2, 0, speedRow) = 2.0f;
+
+    shown.panel->refreshEditors();
+    EXPECT_EQ (knobOf (hidden, 0, speedRow).getValue(), shownBefore) << "a hidden editor keeps what it showed";
+
+    hidden.setVisible (true);
+    EXPECT_EQ (knobOf (hidden, 0, speedRow).getValue(), 1.0);
+    EXPECT_EQ (knobOf (hidden, 0, speedRow).getTooltip(), "2.00");
+}
+
+TEST (EngineEditor, KnobsAndCaptionsSitAtTheirDesignRectangles)
+{
+    QuorilAudioProcessor p;
+    ShownPole shown (p, 0);
+    auto& e = *shown.editor;
+
+    EXPECT_EQ (e.getBounds(), Rect (0, 0, 265, 332));
+    EXPECT_EQ (e.header->getBounds(), Rect (0, 0, 265, 30));
+
+    struct Pair { int row; int leftX, rightX, y; };
+    const Pair pairs[] = {
+        { sizeRow, 27, 73, 63 },        { sizeJitterRow, 159, 205, 63 },
+        { speedRow, 27, 73, 138 },      { speedJitterRow, 159, 205, 138 },
+        { ampJitterRow, 27, 73, 214 },
+        { freqRow, 27, 73, 290 },       { feedRow, 159, 205, 290 },
+    };
+    for (const auto& pair : pairs)
+    {
+        EXPECT_EQ (knobOf (e, 0, pair.row).getBounds(), Rect (pair.leftX, pair.y, 32, 32)) << pair.row;
+        EXPECT_EQ (knobOf (e, 1, pair.row).getBounds(), Rect (pair.rightX, pair.y, 32, 32)) << pair.row;
+    }
+    EXPECT_EQ (e.diffSend->knob->getBounds(), Rect (182, 214, 32, 32));
+
+    struct Caption { const juce::Label* label; const char* text; Rect bounds; };
+    const Caption captions[] = {
+        { e.grainCaptions[0], "GRAIN SIZE", { 0, 30, 132, 24 } },
+        { e.grainCaptions[2], "JITTER", { 132, 30, 133, 24 } },
+        { e.grainCaptions[1], "GRAIN RATE", { 0, 105, 132, 24 } },
+        { e.grainCaptions[3], "JITTER", { 132, 105, 133, 24 } },
+        { e.grainCaptions[4], "GRAIN AMP JITTER", { 0, 180, 132, 24 } },
+        { e.diffSend->caption.get(), "DIFF SEND", { 132, 180, 133, 24 } },
+        { e.resonatorCaptions[0], "RESO FREQ", { 0, 256, 132, 24 } },
+        { e.resonatorCaptions[1], "RESO FEED", { 132, 256, 133, 24 } },
+    };
+    for (const auto& c : captions)
+    {
+        EXPECT_EQ (c.label->getText(), c.text);
+        EXPECT_EQ (c.label->getBounds(), c.bounds) << c.text;
+        EXPECT_EQ (c.label->findColour (juce::Label::textColourId), juce::Colour (0xffffffff)) << c.text;
+        EXPECT_EQ (c.label->getFont().getHeight(), 12.0f) << c.text;
+    }
+
+    // The two bars between the grain captions and their jitter captions.
+    const auto image = e.createComponentSnapshot (e.getLocalBounds());
+    for (const int y : { 41, 116 })
+    {
+        EXPECT_EQ (image.getPixelAt (117, y), juce::Colour (0xff343434)) << y;
+        EXPECT_EQ (image.getPixelAt (146, y + 1), juce::Colour (0xff343434)) << y;
+        EXPECT_NE (image.getPixelAt (116, y), juce::Colour (0xff343434)) << y;
+        EXPECT_NE (image.getPixelAt (147, y), juce::Colour (0xff343434)) << y;
+        EXPECT_NE (image.getPixelAt (130, y + 2), juce::Colour (0xff343434)) << y;
+    }
+}
+
+TEST (EngineEditor, ThePollRepaintsOnlyTheKnobsThatMoved)
+{
+    QuorilAudioProcessor p;
+    ShownPole shown (p, 0);
+    auto& e = *shown.editor;
+
+    std::vector<RepaintCounter*> left, right;
+    for (int row = 0; row < numRows; ++row)
+    {
+        left.push_back (&countRepaints (knobOf (e, 0, row)));
+        right.push_back (&countRepaints (knobOf (e, 1, row)));
+    }
+    auto& diff = countRepaints (*e.diffSend->knob);
+    // Installing a counter repaints once; count from here.
+    for (auto* c : left) c->count = 0;
+    for (auto* c : right) c->count = 0;
+    diff.count = 0;
+
+    const auto total = [&]
+    {
+        int n = diff.count;
+        for (auto* c : left) n += c->count;
+        for (auto* c : right) n += c->count;
+        return n;
+    };
+
+    for (int tick = 0; tick < 5; ++tick)
+        shown.panel->refreshEditors();
+    EXPECT_EQ (total(), 0) << "an idle poll repaints nothing";
+
+    fieldOf (p, 0, 1, speedRow) = 1.5f;
+    shown.panel->refreshEditors();
+    shown.panel->refreshEditors();
+    EXPECT_GT (right[speedRow]->count, 0);
+    EXPECT_EQ (total(), right[speedRow]->count) << "only the moved knob repaints";
+
+    const auto afterMove = total();
+    setParameter (p, ParameterTable::stereoLinkA, 1.0f);
+    shown.panel->refreshEditors();
+    shown.panel->refreshEditors();
+    for (int row = 0; row < numRows; ++row)
+        EXPECT_GT (right[(size_t) row]->count, 0) << "disabled knobs are drawn greyed, row " << row;
+    int leftRepaints = diff.count;
+    for (auto* c : left) leftRepaints += c->count;
+    EXPECT_EQ (leftRepaints, 0);
+    EXPECT_GT (total(), afterMove);
+}
+
+TEST (EngineEditor, TheDiffusionSendFollowsItsParameterAndCanLearnAController)
+{
+    QuorilAudioProcessor p;
+    ShownPole shown (p, 3);
+    auto& knob = *shown.panel->editors[3]->diffSend->knob;
+
+    setParameter (p, ParameterTable::poleDDiff, 0.8f);
+    shown.panel->refreshEditors();
+    EXPECT_NEAR (knob.getValue(), 0.8, 1e-6);
+    EXPECT_EQ (knob.getTooltip(), "0.80");
+
+    knob.setValue (0.25, juce::sendNotificationSync);
+    EXPECT_FLOAT_EQ (p.parameterTable->raw (ParameterTable::poleDDiff), 0.25f);
+    EXPECT_FLOAT_EQ (p.parameterTable->raw (ParameterTable::poleCDiff), 0.5f);
+
+    // Controller learn: only the diffusion sends take part, each for its own pole's parameter.
+    struct Listener : juce::ChangeListener
+    {
+        void changeListenerCallback (juce::ChangeBroadcaster* source) override { sources.add (source); }
+        juce::Array<juce::ChangeBroadcaster*> sources;
+    } manager;
+
+    shown.panel->connectControllerLearn (manager);
+    const char* ids[] = { "pole_a_diff", "pole_b_diff", "pole_c_diff", "pole_d_diff" };
+    for (int pole = 0; pole < 4; ++pole)
+    {
+        auto& e = *shown.panel->editors[pole];
+        EXPECT_EQ (e.diffSend->knob->parameterID, ids[pole]);
+        for (int row = 0; row < numRows; ++row)
+            for (int channel = 0; channel < 2; ++channel)
+                EXPECT_TRUE (knobOf (e, channel, row).parameterID.isEmpty());
+    }
+
+    knob.handleCCMenuResult (orvnlib::OrvnKnob::assignItemId);
+    knob.dispatchPendingMessages();
+    ASSERT_EQ (manager.sources.size(), 1);
+    EXPECT_EQ (manager.sources[0], &knob);
+    EXPECT_TRUE (knob.assignRequested);
+
+    shown.panel->disconnectControllerLearn (manager);
+    EXPECT_TRUE (knob.parameterID.isEmpty());
+    knob.handleCCMenuResult (orvnlib::OrvnKnob::clearItemId);
+    knob.dispatchPendingMessages();
+    EXPECT_EQ (manager.sources.size(), 1) << "a disconnected manager hears nothing";
+}
