@@ -295,8 +295,6 @@ TEST (EngineEditor, KnobsAndCaptionsSitAtTheirDesignRectangles)
     {
         EXPECT_EQ (c.label->getText(), c.text);
         EXPECT_EQ (c.label->getBounds(), c.bounds) << c.text;
-        EXPECT_EQ (c.label->findColour (juce::Label::textColourId), juce::Colour (0xffffffff)) << c.text;
-        EXPECT_EQ (c.label->getFont().getHeight(), 12.0f) << c.text;
     }
 
     // The two bars between the grain captions and their jitter captions.
