@@ -1,0 +1,128 @@
+// The whole window rendered as a picture: colours of the layout's regions at known points, at two
+// window widths and two output levels, and the header buttons lit for the selected pole. The
+// pictures are kept under the test output folder to be looked at.
+
+#include <gtest/gtest.h>
+
+#include "editor/QuorilAudioProcessorEditor.h"
+#include "processor/QuorilAudioProcessor.h"
+
+namespace
+{
+// A picture of the editor; points are given in the 800 x 500 design and read at the centre of
+// the design unit, so that edges drawn on whole units are never sampled.
+struct Picture
+{
+    juce::Image image;
+    float scale = 1.0f;
+
+    juce::Colour at (float x, float y) const
+    {
+        return image.getPixelAt ((int) ((x + 0.5f) * scale), (int) ((y + 0.5f) * scale));
+    }
+};
+
+juce::File outputFolder()
+{
+    const juce::File folder (QUORIL_TEST_OUTPUT_DIR);
+    folder.createDirectory();
+    return folder;
+}
+
+void savePng (const juce::Image& image, const juce::String& fileName)
+{
+    auto file = outputFolder().getChildFile (fileName);
+    file.deleteFile();
+    juce::FileOutputStream out (file);
+    ASSERT_TRUE (out.openedOk()) << file.getFullPathName();
+    ASSERT_TRUE (juce::PNGImageFormat().writeImageToStream (image, out));
+}
+
+Picture render (QuorilAudioProcessor& p, int width, const juce::String& fileName)
+{
+    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+    editor->setSize (width, (int) (width / 1.6));
+    Picture picture { editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f), (float) width / 800.0f };
+    p.editorBeingDeleted (editor.get());
+    editor.reset();
+    savePng (picture.image, fileName);
+    return picture;
+}
+
+std::string hex (juce::Colour c) { return c.toDisplayString (false).toStdString(); }
+
+bool near (juce::Colour a, juce::Colour b, int tolerance)
+{
+    return std::abs (a.getRed() - b.getRed()) <= tolerance && std::abs (a.getGreen() - b.getGreen()) <= tolerance
+           && std::abs (a.getBlue() - b.getBlue()) <= tolerance;
+}
+
+const juce::Colour black (0xff000000), panel (0xff191919), headerStrip (0xff141414), headerLine (0xff6f6f6f);
+
+struct Region
+{
+    const char* what;
+    float x, y;
+    juce::Colour colour;
+};
+
+// Regions of the layout whose colour does not depend on the state shown.
+const Region fixedRegions[] = {
+    { "left margin", 1, 250, black },
+    { "right margin", 799, 250, black },
+    { "top margin above the pad column", 400, 1, black },
+    { "bottom margin", 400, 499, black },
+    { "gap between the generate and trajectory panels", 100, 168, black },
+    { "gap between the trajectory panel and the global strip", 100, 335, black },
+    { "gap between the global strip and the footer", 100, 417, black },
+    { "gap left of the pad column", 268, 100, black },
+    { "gap right of the pad column", 532, 100, black },
+    { "separator above the pad", 399, 20, black },
+    { "separator above the pad", 400, 35, black },
+    { "separator below the pad", 400, 320, black },
+    { "pad column above the pad, far left", 272, 20, panel },
+    { "pad column above the pad, left of the separator", 394, 20, panel },
+    { "pad column above the pad, right of the separator", 405, 20, panel },
+    { "pad column above the pad, far right", 527, 20, panel },
+    { "pad column above the pad, under the buttons", 300, 34, panel },
+    { "pad column below the pad, far left", 272, 320, panel },
+    { "pad column below the pad, left of the separator", 394, 300, panel },
+    { "pad column below the pad, far right", 527, 331, panel },
+    { "generate header", 255, 8, headerStrip },
+    { "generate header past its line", 250, 31, headerStrip },
+    { "generate header line", 100, 31, headerLine },
+    { "trajectory header", 255, 175, headerStrip },
+    { "trajectory header line", 100, 198, headerLine },
+    { "engine editor header", 790, 8, headerStrip },
+    { "engine editor header line", 600, 31, headerLine },
+    { "engine editor header past its line", 750, 31, headerStrip },
+    { "generate panel", 10, 160, panel },
+    { "trajectory panel", 4, 331, panel },
+    { "engine editor panel", 795, 330, panel },
+    { "global strip", 150, 400, panel },
+    { "global strip, right end", 795, 412, panel },
+    { "footer, left end", 5, 421, panel },
+    { "footer, right end", 795, 425, panel },
+};
+
+} // namespace
+
+TEST (EditorRender, LayoutRegionsAtBothWidthsAndLevels)
+{
+    for (const int width : { 800, 1600 })
+    {
+        for (const int level : { 0, 1 })
+        {
+            SCOPED_TRACE ("width " + std::to_string (width) + ", level " + std::to_string (level));
+            QuorilAudioProcessor p;
+            p.outputLevel = (float) level;
+            const auto picture = render (p, width, "editor-" + juce::String (width) + "-level" + juce::String (level) + ".png");
+            ASSERT_EQ (picture.image.getWidth(), width);
+            ASSERT_EQ (picture.image.getHeight(), width * 5 / 8);
+
+            for (const auto& r : fixedRegions)
+                EXPECT_TRUE (near (picture.at (r.x, r.y), r.colour, 0))
+                    << r.what << " at (" << r.x << ", " << r.y << "): " << hex (picture.at (r.x, r.y)) << ", expected " << hex (r.colour);
+        }
+    }
+}
