@@ -2,11 +2,19 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <memory>
+
+#include "../orvn/CCMapperUIManager.h"
+#include "../orvn/IconButtonControl.h"
+
 class QuorilAudioProcessor;
 
 namespace quoril
 {
 // The strip along the bottom: wordmark, preset browser (previous, name, next), main menu, logo.
+//
+// The preset browser's operations (listing, stepping and loading factory and user presets, and
+// the pending MIDI slot) live in PresetBrowser.cpp.
 class Footer : public juce::Component
 {
 public:
@@ -14,14 +22,61 @@ public:
     ~Footer() override;
 
     void paint (juce::Graphics& g) override;
+    void resized() override;
+
+    //==============================================================================
+    // Main menu.
+    void showMenu();
+
+    // The main menu as shown by showMenu; each item carries its own action.
+    juce::PopupMenu createMainMenu();
+
+    static constexpr int versionItemId = -10;
+
+    void onReseed();
+    void onOpenPresetsDirectory();
+    void onShowPreferencesFile();
+    void onClearMidiMap();
+
+    //==============================================================================
+    // Preset browser.
+    juce::StringArray getUserPresetNames() const;
+    void showPresetList();
+
+    // The preset menu (FACTORY and USER sub-menus) for the given user names, with the entry
+    // named like the current preset highlighted.
+    juce::PopupMenu createPresetMenu (const juce::StringArray& userNames);
+
+    // Loads the preset of a preset-menu result (0: nothing) from the names that built the menu.
+    void handlePresetMenuResult (int result, const juce::StringArray& userNames);
+
+    void loadFactoryPreset (int index);
+    void loadUserPreset (const juce::StringArray& names, int index);
+    void setPresetNameFromPath (const juce::File& file);
 
     // Loads the preset of the pending MIDI program change and clears the pending flag.
     void loadPendingPresetFile();
 
+    void onNextPresetClicked();
+    void onPreviousPresetClicked();
+    void onPresetListClicked();
+    void onMenuClicked();
+
+    //==============================================================================
     QuorilAudioProcessor& processor;
+    std::unique_ptr<orvn::gui::IconButtonControl> previousButton;
+    std::unique_ptr<orvn::gui::IconButtonControl> nextButton;
     juce::TextButton presetButton;
+    std::unique_ptr<orvn::gui::IconButtonControl> menuButton;
+    std::unique_ptr<juce::Drawable> logo;
+    std::unique_ptr<juce::Drawable> wordmark;
+    orvnlib::CCMapperUIManager ccMapperUIManager;
 
 private:
+    // Applies a state document with processing suspended; names it after the file when the
+    // document named nothing. Returns false (and changes nothing) when the file is not readable.
+    bool loadPresetFile (const juce::File& file);
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Footer)
 };
 } // namespace quoril

@@ -1,0 +1,250 @@
+// The footer: its children's layout, its artwork, and the main menu with its actions.
+
+#include <gtest/gtest.h>
+
+#include "editor/Footer.h"
+#include "editor/QuorilAudioProcessorEditor.h"
+#include "processor/QuorilAudioProcessor.h"
+
+#include <cstdlib>
+#include <ctime>
+
+namespace
+{
+using Rect = juce::Rectangle<int>;
+
+struct MenuEntry
+{
+    juce::String text;
+    int id;
+    bool enabled, ticked, hasSubMenu;
+};
+
+std::vector<MenuEntry> entriesOf (const juce::PopupMenu& menu)
+{
+    std::vector<MenuEntry> entries;
+    for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
+    {
+        const auto& item = it.getItem();
+        entries.push_back ({ item.text, item.itemID, item.isEnabled, item.isTicked, item.subMenu != nullptr });
+    }
+    return entries;
+}
+
+const juce::PopupMenu::Item* findItem (const juce::PopupMenu& menu, const juce::String& text)
+{
+    for (juce::PopupMenu::MenuItemIterator it (menu, true); it.next();)
+        if (it.getItem().text == text)
+            return &it.getItem();
+    return nullptr;
+}
+
+void runAction (const juce::PopupMenu& menu, const juce::String& text)
+{
+    const auto* item = findItem (menu, text);
+    ASSERT_NE (item, nullptr) << text;
+    ASSERT_TRUE (item->action != nullptr) << text;
+    item->action();
+}
+
+juce::MidiBuffer controller (int number, int value)
+{
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::controllerEvent (1, number, value), 0);
+    return midi;
+}
+
+// Dismisses whatever menu is open once the modal loop runs.
+struct MenuDismisser : juce::Timer
+{
+    MenuDismisser() { startTimer (150); }
+    void timerCallback() override { juce::PopupMenu::dismissAllActiveMenus(); }
+};
+} // namespace
+
+TEST (Footer, ChildrenAtTheirRectanglesAtTheDesignSizeAndBeyond)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    footer.setBounds (2, 418, 796, 80);
+
+    EXPECT_EQ (footer.previousButton->getBounds(), Rect (265, 28, 24, 24));
+    EXPECT_EQ (footer.presetButton.getBounds(), Rect (297, 28, 202, 24));
+    EXPECT_EQ (footer.nextButton->getBounds(), Rect (507, 28, 24, 24));
+    EXPECT_EQ (footer.menuButton->getBounds(), Rect (539, 28, 24, 24));
+
+    // The artwork keeps its aspect ratio (of its drawn content), fitted and centred in its box:
+    // wordmark (0, 31, 265, 18), logo (531, 28, 265, 24).
+    const auto checkFit = [] (const juce::Drawable& d, juce::Rectangle<float> box)
+    {
+        const auto content = d.getDrawableBounds();
+        const auto shown = d.getBoundsInParent().toFloat();
+        EXPECT_NEAR (shown.getHeight(), box.getHeight(), 2.0f);
+        EXPECT_NEAR (shown.getWidth(), box.getHeight() * content.getWidth() / content.getHeight(), 2.0f);
+        EXPECT_NEAR (shown.getCentreX(), box.getCentreX(), 1.0f);
+        EXPECT_NEAR (shown.getCentreY(), box.getCentreY(), 1.0f);
+    };
+    checkFit (*footer.wordmark, { 0, 31, 265, 18 });
+    checkFit (*footer.logo, { 531, 28, 265, 24 });
+
+    // Children in their order; no button toggles.
+    const juce::Component* order[] = { footer.previousButton.get(), footer.nextButton.get(), &footer.presetButton,
+                                       footer.menuButton.get(), footer.logo.get(), footer.wordmark.get() };
+    ASSERT_EQ (footer.getNumChildComponents(), 6);
+    for (int i = 0; i < 6; ++i)
+        EXPECT_EQ (footer.getChildComponent (i), order[i]) << i;
+    for (auto* button : { (juce::Button*) footer.previousButton.get(), (juce::Button*) footer.nextButton.get(),
+                          (juce::Button*) &footer.presetButton, (juce::Button*) footer.menuButton.get() })
+        EXPECT_FALSE (button->getClickingTogglesState());
+
+    // Other sizes: the menu button stays 32 right of the next button, nothing gets a negative size.
+    for (const auto width : { 1200, 300, 90, 40, 0 })
+    {
+        SCOPED_TRACE (width);
+        footer.setSize (width, 50);
+        EXPECT_EQ (footer.menuButton->getBounds(), footer.nextButton->getBounds().translated (32, 0));
+        for (auto* child : footer.getChildren())
+            EXPECT_GE (child->getWidth(), 0);
+        EXPECT_EQ (footer.previousButton->getX(), width / 3);
+        EXPECT_LE (footer.nextButton->getRight(), width / 3 + (width - width / 3) - (width - width / 3) / 2);
+    }
+}
+
+TEST (Footer, ButtonsRunTheBrowserAndTheArtworkIsDrawnInItsColours)
+{
+    QuorilAudioProcessor p;
+    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+    auto& footer = dynamic_cast<QuorilAudioProcessorEditor&> (*editor).mainComponent.footer;
+
+    footer.nextButton->onClick();
+    EXPECT_EQ (p.getPresetName(), "Drill1");
+    footer.previousButton->onClick();
+    EXPECT_EQ (p.getPresetName(), "Travel3");
+
+    // At 4x: the diamond in the middle of the logo, the stem of the wordmark's I, the background.
+    const auto image = footer.createComponentSnapshot (footer.getLocalBounds(), true, 4.0f);
+    juce::File (QUORIL_TEST_OUTPUT_DIR).createDirectory();
+    juce::FileOutputStream out (juce::File (QUORIL_TEST_OUTPUT_DIR).getChildFile ("footer.png"));
+    out.setPosition (0);
+    out.truncate();
+    juce::PNGImageFormat().writeImageToStream (image, out);
+
+    const auto countPixels = [&image] (juce::Rectangle<int> box, juce::Colour colour)
+    {
+        int n = 0;
+        for (int y = box.getY() * 4; y < box.getBottom() * 4; ++y)
+            for (int x = box.getX() * 4; x < box.getRight() * 4; ++x)
+                n += image.getPixelAt (x, y) == colour ? 1 : 0;
+        return n;
+    };
+    EXPECT_GT (countPixels ({ 0, 31, 265, 18 }, juce::Colours::white), 2000) << "the wordmark is white";
+    EXPECT_GT (countPixels ({ 531, 28, 265, 24 }, juce::Colour (0xffbdbdbd)), 2000) << "the logo is grey";
+    EXPECT_EQ (image.getPixelAt (4 * 150, 4 * 5), juce::Colour (0xff191919));
+
+    p.editorBeingDeleted (editor.get());
+}
+
+TEST (FooterMenu, ItemsInOrderWithTheDisabledVersionLine)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    const auto menu = footer.createMainMenu();
+
+    const auto top = entriesOf (menu);
+    ASSERT_EQ (top.size(), 5u);
+    const char* texts[] = { "RESEED", "MIDI MAP", "OPEN PRESETS DIRECTORY", "SHOW PREFERENCES FILE", "QUORIL V 1.4.0" };
+    for (size_t i = 0; i < top.size(); ++i)
+    {
+        SCOPED_TRACE (texts[i]);
+        EXPECT_EQ (top[i].text, texts[i]);
+        EXPECT_EQ (top[i].enabled, i < 4);
+        EXPECT_FALSE (top[i].ticked);
+        EXPECT_EQ (top[i].hasSubMenu, i == 1);
+    }
+    EXPECT_EQ (top[4].id, quoril::Footer::versionItemId);
+    EXPECT_EQ (top[4].id, -10);
+    EXPECT_TRUE (findItem (menu, "QUORIL V 1.4.0")->action == nullptr);
+
+    const auto midiMap = entriesOf (*findItem (menu, "MIDI MAP")->subMenu);
+    ASSERT_EQ (midiMap.size(), 3u);
+    const char* mapTexts[] = { "LOAD", "SAVE", "CLEAR" };
+    for (size_t i = 0; i < midiMap.size(); ++i)
+    {
+        EXPECT_EQ (midiMap[i].text, mapTexts[i]);
+        EXPECT_TRUE (midiMap[i].enabled);
+        EXPECT_TRUE (findItem (menu, mapTexts[i])->action != nullptr);
+    }
+}
+
+TEST (FooterMenu, ReseedSeedsRandFromTheClockAndTheTrajectoryGenerator)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    const auto menu = footer.createMainMenu();
+
+    p.parameterGroups.random.setSeed (42);
+    juce::Random fixed (42);
+
+    for (int attempt = 0; attempt < 3; ++attempt)
+    {
+        const auto before = std::time (nullptr);
+        runAction (menu, "RESEED");
+        const int drawn = std::rand();
+        if (std::time (nullptr) != before)
+            continue; // the second turned over; try again
+
+        std::srand ((unsigned int) before);
+        EXPECT_EQ (std::rand(), drawn) << "rand is seeded with the current time";
+        break;
+    }
+
+    EXPECT_NE (p.parameterGroups.random.nextInt64(), fixed.nextInt64()) << "the trajectory generator was reseeded";
+}
+
+TEST (FooterMenu, ClearRemovesEveryBindingAndTheAudioThreadStopsAtOnce)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    auto* inGain = p.parameters.getParameter ("in_gain");
+
+    p.midiMap.processMidi (controller (20, 0), p.parameters);
+    p.midiMap.assignToLastCC ("in_gain");
+    p.midiMap.assignToLastCC ("x_pos");
+    ASSERT_EQ (p.midiMap.getNumPublishedBindings(), 2);
+
+    runAction (footer.createMainMenu(), "CLEAR");
+    EXPECT_EQ (p.midiMap.mapTree.getNumChildren(), 0);
+    EXPECT_EQ (p.midiMap.getNumPublishedBindings(), 0) << "published without waiting for the message loop";
+
+    const auto value = inGain->getValue();
+    p.midiMap.processMidi (controller (20, 127), p.parameters);
+    EXPECT_EQ (inGain->getValue(), value);
+
+    // Clearing an empty map changes nothing.
+    runAction (footer.createMainMenu(), "CLEAR");
+    EXPECT_EQ (p.midiMap.mapTree.getNumChildren(), 0);
+    EXPECT_EQ (p.midiMap.mapTree.getType().toString(), "Quoril_MIDI_MAP");
+}
+
+TEST (FooterMenu, ShownMenusCloseWithoutAChoiceAndChangeNothing)
+{
+    QuorilAudioProcessor p;
+    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+    editor->addToDesktop (0);
+    editor->setVisible (true);
+    auto& footer = dynamic_cast<QuorilAudioProcessorEditor&> (*editor).mainComponent.footer;
+    const auto name = p.getPresetName();
+
+    {
+        MenuDismisser dismisser; // in case the menu stays open
+        footer.showMenu();
+    }
+    {
+        MenuDismisser dismisser;
+        footer.showPresetList();
+    }
+    EXPECT_EQ (p.getPresetName(), name) << "a dismissed preset list loads nothing";
+
+    editor->removeFromDesktop();
+    p.editorBeingDeleted (editor.get());
+}
