@@ -28,6 +28,23 @@ float levelForDrawing (float outputLevel) noexcept
 
     return std::sqrt (limit (0.0f, 1.0f, outputLevel));
 }
+
+// The pad's background: the highlight at alpha 0.1 over black, blended once by the renderer
+// itself so that one opaque fill gives the same pixels as the two layers.
+juce::Colour backgroundColour()
+{
+    static const juce::Colour colour = []
+    {
+        juce::Image pixel (juce::Image::ARGB, 1, 1, false, juce::SoftwareImageType());
+        {
+            juce::Graphics g (pixel);
+            g.fillAll (juce::Colours::black);
+            g.fillAll (highlightColour.withAlpha (0.1f));
+        }
+        return pixel.getPixelAt (0, 0);
+    }();
+    return colour;
+}
 } // namespace
 
 QuorilPad::QuorilPad (juce::RangedAudioParameter& xParameter, juce::RangedAudioParameter& yParameter, QuorilAudioProcessor& p)
@@ -207,8 +224,7 @@ void QuorilPad::paint (juce::Graphics& g)
     const auto w = padWidth;
     const auto h = padHeight;
 
-    g.fillAll (juce::Colours::black);
-    g.fillAll (highlightColour.withAlpha (0.1f));
+    g.fillAll (backgroundColour());
 
     // Trajectory range and the follower.
     const bool trajectoryOn = processor.parameterTable->raw (ParameterTable::trajectory) > 0.5f;
@@ -252,10 +268,15 @@ void QuorilPad::paint (juce::Graphics& g)
     glowGradient.setColour (0, highlightColour.withAlpha (0.3f + 0.65f * s));
     g.setGradientFill (glowGradient);
 
+    // Beyond its radius the gradient is transparent and leaves the pixels as they are, so only the
+    // parts of the grid within its reach (with a margin for the edges' smoothing) are filled.
+    const auto reach = glowGradient.point1.getDistanceFrom (glowGradient.point2) + 2.0f;
+    const auto lit = juce::Rectangle<float> (2.0f * reach, 2.0f * reach).withCentre (centre);
+
     for (size_t i = 0; i < gridRows.size(); ++i)
     {
-        g.fillRect (gridRows[i]);
-        g.fillRect (gridColumns[i]);
+        g.fillRect (gridRows[i].getIntersection (lit));
+        g.fillRect (gridColumns[i].getIntersection (lit));
     }
 
     // Particles wander within the glow and jump back to its centre when they leave it.

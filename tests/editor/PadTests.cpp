@@ -57,7 +57,7 @@ struct PadFixture
     std::unique_ptr<QuorilPad> pad;
 };
 
-// Records the gesture starts and ends of the parameters it listens to, in order.
+// Records the gesture starts and ends of the two parameters, in order.
 struct GestureLog : juce::AudioProcessorParameter::Listener
 {
     GestureLog (juce::AudioProcessorParameter& a, juce::AudioProcessorParameter& b) : params { &a, &b }
@@ -65,7 +65,6 @@ struct GestureLog : juce::AudioProcessorParameter::Listener
         for (auto* param : params)
             param->addListener (this);
     }
-
     ~GestureLog() override
     {
         for (auto* param : params)
@@ -75,28 +74,17 @@ struct GestureLog : juce::AudioProcessorParameter::Listener
     void parameterValueChanged (int, float) override {}
     void parameterGestureChanged (int index, bool starting) override { events.push_back ({ index, starting }); }
 
-    // True when the log is whole pairs (begin x, begin y ... end x, end y), never a second begin
-    // before an end.
+    // Whole pairs only: no begin while one is open, no end without a begin, none left open.
     bool balanced() const
     {
         std::map<int, int> open;
-        for (const auto& e : events)
-        {
-            auto& n = open[e.first];
-            n += e.second ? 1 : -1;
-            if (n < 0 || n > 1)
+        for (const auto& [index, starting] : events)
+            if (auto& n = open[index]; (n += starting ? 1 : -1) < 0 || n > 1)
                 return false;
-        }
-        for (const auto& entry : open)
-            if (entry.second != 0)
-                return false;
-        return true;
+        return std::all_of (open.begin(), open.end(), [] (auto& entry) { return entry.second == 0; });
     }
 
-    int count (bool starting) const
-    {
-        return (int) std::count_if (events.begin(), events.end(), [&] (auto& e) { return e.second == starting; });
-    }
+    int begins() const { return (int) std::count_if (events.begin(), events.end(), [] (auto& e) { return e.second; }); }
 
     std::vector<juce::AudioProcessorParameter*> params;
     std::vector<std::pair<int, bool>> events;
@@ -105,22 +93,18 @@ struct GestureLog : juce::AudioProcessorParameter::Listener
 juce::Image snapshot (QuorilPad& pad, const char* name)
 {
     auto image = pad.createComponentSnapshot (pad.getLocalBounds(), true, 1.0f);
-    const auto folder = juce::File (QUORIL_TEST_OUTPUT_DIR);
-    folder.createDirectory();
-    juce::FileOutputStream out (folder.getChildFile (juce::String (name) + ".png"));
-    if (out.openedOk())
-    {
-        out.setPosition (0);
-        out.truncate();
+    const auto file = juce::File (QUORIL_TEST_OUTPUT_DIR).getChildFile (juce::String (name) + ".png");
+    file.getParentDirectory().createDirectory();
+    file.deleteFile();
+    if (juce::FileOutputStream out (file); out.openedOk())
         juce::PNGImageFormat().writeImageToStream (image, out);
-    }
     return image;
 }
 
 int green (const juce::Image& image, int px, int py) { return image.getPixelAt (px, py).getGreen(); }
 } // namespace
 
-TEST (Pad, ParameterValuesPlaceTheDot)
+TEST (Pad, ValuesPlaceTheDotAndDragsSetTheValues)
 {
     PadFixture f;
     f.setXY (0.25f, 0.75f);
@@ -128,54 +112,38 @@ TEST (Pad, ParameterValuesPlaceTheDot)
     EXPECT_NEAR (f.pad->getDotPosition().x, 69.5f, 1.0e-3f) << "the first layout pulls the values";
     EXPECT_NEAR (f.pad->getDotPosition().y, 192.5f, 1.0e-3f);
 
-    struct Case { float value, position; };
-    for (const auto& c : { Case { 0.5f, 131.0f }, Case { 0.0f, 8.0f }, Case { 1.0f, 254.0f } })
+    for (const auto& [value, position] : { std::pair { 0.5f, 131.0f }, { 0.0f, 8.0f }, { 1.0f, 254.0f } })
     {
-        f.setXY (c.value, 1.0f - c.value);
-        EXPECT_FLOAT_EQ (f.pad->getDotPosition().x, c.position) << c.value;
-        EXPECT_FLOAT_EQ (f.pad->getDotPosition().y, 262.0f - c.position) << c.value;
+        f.setXY (value, 1.0f - value);
+        EXPECT_FLOAT_EQ (f.pad->getDotPosition().x, position) << value;
+        EXPECT_FLOAT_EQ (f.pad->getDotPosition().y, 262.0f - position) << value;
     }
 
-    f.setXY (0.5f, 0.5f);
-    f.pad->setBounds (0, 0, 400, 400);
-    EXPECT_EQ (f.pad->getDotPosition(), juce::Point<float> (131.0f, 131.0f)) << "later layouts leave the dot";
-}
-
-TEST (Pad, DragsSetBothParameters)
-{
+    // The dot's centre sits 8 left of and above the pointer; values land on the parameters' 0.001 steps.
     struct Case { juce::Point<int> pointer; float x, y; };
-    const Case cases[] = {
-        { { 139, 139 }, 0.5f, 0.5f },
-        { { 0, 0 }, 0.0f, 0.0f },
-        { { -40, -900 }, 0.0f, 0.0f },
-        { { 16, 16 }, 0.0f, 0.0f },
-        { { 17, 261 }, 0.004f, 0.996f }, // 1/246 and 245/246 on the parameters' 0.001 steps
-        { { 262, 262 }, 1.0f, 1.0f },
-        { { 5000, 300 }, 1.0f, 1.0f },
-        { { 400, 77 }, 1.0f, 0.248f },   // 61/246
+    const Case drags[] = {
+        { { 139, 139 }, 0.5f, 0.5f },    { { 0, 0 }, 0.0f, 0.0f },       { { -40, -900 }, 0.0f, 0.0f },
+        { { 16, 16 }, 0.0f, 0.0f },      { { 17, 261 }, 0.004f, 0.996f }, { { 262, 262 }, 1.0f, 1.0f },
+        { { 5000, 300 }, 1.0f, 1.0f },   { { 400, 77 }, 1.0f, 0.248f },
     };
-
-    PadFixture f;
-    f.pad->setBounds (0, 0, 262, 262);
-
-    for (const auto& c : cases)
+    for (const auto& c : drags)
     {
         SCOPED_TRACE (c.pointer.toString());
         f.setXY (0.3f, 0.3f);
         f.drag ({ { 100, 100 }, { 120, 200 }, c.pointer });
-        EXPECT_NEAR (f.x.convertFrom0to1 (f.x.getValue()), c.x, 0.0006f);
-        EXPECT_NEAR (f.y.convertFrom0to1 (f.y.getValue()), c.y, 0.0006f);
-
-        // The dot follows the values that the parameters took.
+        EXPECT_NEAR (f.x.getValue(), c.x, 0.0006f);
+        EXPECT_NEAR (f.y.getValue(), c.y, 0.0006f);
         EXPECT_NEAR (f.pad->getDotPosition().x, 8.0f + f.x.getValue() * 246.0f, 1.0e-3f);
         EXPECT_NEAR (f.pad->getDotPosition().y, 8.0f + f.y.getValue() * 246.0f, 1.0e-3f);
     }
 
-    // A press alone sets the values too.
+    // A press alone sets the values too; a later layout leaves the dot where it is.
     f.pad->mouseDown (f.event ({ 139, 16 }));
     f.pad->mouseUp (f.event ({ 139, 16 }));
     EXPECT_FLOAT_EQ (f.x.getValue(), 0.5f);
     EXPECT_FLOAT_EQ (f.y.getValue(), 0.0f);
+    f.pad->setBounds (0, 0, 400, 400);
+    EXPECT_EQ (f.pad->getDotPosition(), juce::Point<float> (131.0f, 8.0f));
 }
 
 TEST (Pad, EveryGestureBegunIsEndedOnce)
@@ -202,7 +170,7 @@ TEST (Pad, EveryGestureBegunIsEndedOnce)
         f.pad->mouseDrag (f.event ({ 200, 200 }));
         EXPECT_EQ (f.x.getValue(), valueBefore) << "a drag outside a gesture sets nothing";
         EXPECT_TRUE (log.balanced());
-        EXPECT_EQ (log.count (true), 2);
+        EXPECT_EQ (log.begins(), 2);
     }
 
     {
@@ -212,7 +180,7 @@ TEST (Pad, EveryGestureBegunIsEndedOnce)
         f.pad->mouseDrag (f.event ({ 70, 50 }));
         f.pad.reset();
         EXPECT_TRUE (log.balanced());
-        EXPECT_EQ (log.count (true), 2);
+        EXPECT_EQ (log.begins(), 2);
     }
 }
 
@@ -271,7 +239,7 @@ TEST (Pad, RightClickEndsItsGesturesWhenTheMenuCloses)
         EXPECT_TRUE (driver.sawMenu);
     }
     EXPECT_FALSE (f.pad->isGestureOpen()) << "ended as the menu closed";
-    EXPECT_EQ (log.count (true), 2);
+    EXPECT_EQ (log.begins(), 2);
     EXPECT_TRUE (log.balanced());
     f.pad->mouseUp (f.event ({ 20, 20 }, right));
     EXPECT_TRUE (log.balanced()) << "a late mouse-up ends nothing twice";
@@ -282,7 +250,7 @@ TEST (Pad, RightClickEndsItsGesturesWhenTheMenuCloses)
         f.pad->mouseDown (f.event ({ 20, 20 }, right));
         EXPECT_TRUE (driver.sawMenu);
     }
-    EXPECT_EQ (log.count (true), 4);
+    EXPECT_EQ (log.begins(), 4);
     EXPECT_TRUE (log.balanced());
     EXPECT_EQ (f.x.getValue(), x0) << "a right click moves nothing";
     EXPECT_EQ (f.y.getValue(), y0);
@@ -298,21 +266,13 @@ TEST (Pad, ControllerMenuItemsBindAndClear)
     auto& map = f.p.midiMap;
     const auto menu = f.pad->createControllerMenu();
 
-    const std::pair<int, const char*> expectedItems[] = {
-        { QuorilPad::mapXItem, "MAP X TO LAST MOVED CC" },
-        { QuorilPad::mapYItem, "MAP Y TO LAST MOVED CC" },
-        { QuorilPad::clearXItem, "CLEAR X CC MAPPING" },
-        { QuorilPad::clearYItem, "CLEAR Y CC MAPPING" },
-    };
-    juce::PopupMenu::MenuItemIterator it (menu);
-    for (const auto& expected : expectedItems)
-    {
-        ASSERT_TRUE (it.next());
-        EXPECT_EQ (it.getItem().itemID, expected.first);
-        EXPECT_EQ (it.getItem().text, expected.second);
-        EXPECT_TRUE (it.getItem().isEnabled);
-    }
-    EXPECT_FALSE (it.next());
+    juce::StringArray items;
+    for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
+        items.add (juce::String (it.getItem().itemID) + (it.getItem().isEnabled ? " " : " (disabled) ") + it.getItem().text);
+    EXPECT_EQ (items.joinIntoString ("|"), juce::String (QuorilPad::mapXItem) + " MAP X TO LAST MOVED CC|"
+                                               + juce::String (QuorilPad::mapYItem) + " MAP Y TO LAST MOVED CC|"
+                                               + juce::String (QuorilPad::clearXItem) + " CLEAR X CC MAPPING|"
+                                               + juce::String (QuorilPad::clearYItem) + " CLEAR Y CC MAPPING");
 
     auto bindings = [&map]
     {
@@ -401,6 +361,13 @@ TEST (Pad, LevelRingGrowsWithTheOutputLevel)
     const auto loud = render (1.0f, "pad-level-1");
     const auto beyond = render (4.0f, "pad-level-4");
     const auto broken = render (std::numeric_limits<float>::quiet_NaN(), "pad-level-nan");
+
+    // The background: the highlight at alpha 0.1 over black, opaque.
+    const auto background = silent.getPixelAt (150, 60);
+    EXPECT_EQ (background.getAlpha(), 255);
+    EXPECT_NEAR (background.getRed(), 0x28 * 26 / 255, 1);
+    EXPECT_NEAR (background.getGreen(), 0xaf * 26 / 255, 1);
+    EXPECT_NEAR (background.getBlue(), 0xb0 * 26 / 255, 1);
 
     // (176, 85) lies on a circle of radius 64 around the dot at (131, 131), off the grid.
     EXPECT_EQ (green (silent, 176, 85), green (silent, 150, 60)) << "no ring at silence";
