@@ -14,7 +14,9 @@
 
 #include <chrono>
 #include <cmath>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 
 namespace
 {
@@ -141,6 +143,42 @@ void BM_ProcessBlock (benchmark::State& state)
     quoril::engine::allowAvx2 = true;
 }
 
+// The blocks that --count= runs after the warm-up, kept apart for instruction counting (valgrind
+// --tool=callgrind --toggle-collect='*processCountedBlocks*').
+[[gnu::noinline]] void processCountedBlocks (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi,
+                                             juce::Random& random, int& blockIndex, int numBlocks)
+{
+    for (int i = 0; i < numBlocks; ++i)
+    {
+        fillInput (buffer, random, blockIndex++);
+        p.processBlock (buffer, midi);
+    }
+}
+
+// BM_ProcessBlock's set-up and warm-up, then numBlocks blocks untimed.
+void countBlocks (int density, bool avx2, int numBlocks)
+{
+    juce::ScopedNoDenormals noDenormals;
+    quoril::engine::allowAvx2 = avx2;
+    QuorilAudioProcessor p;
+    p.prepareToPlay (sampleRate, blockSize);
+    generateSettings (p, density, 1234u);
+
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::MidiBuffer midi;
+    juce::Random random (1);
+    int blockIndex = 0;
+
+    for (int i = 0; i < warmUpBlocks; ++i)
+    {
+        fillInput (buffer, random, blockIndex++);
+        p.processBlock (buffer, midi);
+    }
+
+    processCountedBlocks (p, buffer, midi, random, blockIndex, numBlocks);
+    quoril::engine::allowAvx2 = true;
+}
+
 // One granulizer alone, 512-sample blocks at 48 kHz; the counter is the time per grain and sample.
 void BM_Granulizer (benchmark::State& state)
 {
@@ -200,9 +238,21 @@ int main (int argc, char** argv)
 
     {
         juce::ScopedJuceInitialiser_GUI juce;
-        benchmark::Initialize (&argc, argv);
-        benchmark::RunSpecifiedBenchmarks();
-        benchmark::Shutdown();
+
+        // --count=DENSITY,AVX2,BLOCKS: BM_ProcessBlock's work for a fixed number of blocks,
+        // without the timing loop (for instruction counts).
+        if (argc > 1 && std::strncmp (argv[1], "--count=", 8) == 0)
+        {
+            int density = 8, avx2 = 1, numBlocks = 100;
+            std::sscanf (argv[1] + 8, "%d,%d,%d", &density, &avx2, &numBlocks);
+            countBlocks (density, avx2 != 0, numBlocks);
+        }
+        else
+        {
+            benchmark::Initialize (&argc, argv);
+            benchmark::RunSpecifiedBenchmarks();
+            benchmark::Shutdown();
+        }
     }
 
     juce::File (juce::String (home)).deleteRecursively();
