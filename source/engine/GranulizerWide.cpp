@@ -92,6 +92,38 @@ bool groupMayReadChunkWrites (const Grain* group, const ChunkInfo& c) noexcept
     return false;
 }
 
+// Adds the parts of eight grains at eight consecutive samples (rows[t][k]: sample t, grain k) to
+// the samples' sums, grain after grain in slot order: the additions of the grain-by-grain loop,
+// done for the eight samples at once.
+inline void addRowsToSums (const float (&rows)[8][8], float* sums, bool fromZero) noexcept
+{
+    const __m256 r0 = _mm256_load_ps (rows[0]), r1 = _mm256_load_ps (rows[1]);
+    const __m256 r2 = _mm256_load_ps (rows[2]), r3 = _mm256_load_ps (rows[3]);
+    const __m256 r4 = _mm256_load_ps (rows[4]), r5 = _mm256_load_ps (rows[5]);
+    const __m256 r6 = _mm256_load_ps (rows[6]), r7 = _mm256_load_ps (rows[7]);
+
+    // Transpose: column k holds grain k's parts at the eight samples.
+    const __m256 t0 = _mm256_unpacklo_ps (r0, r1), t1 = _mm256_unpackhi_ps (r0, r1);
+    const __m256 t2 = _mm256_unpacklo_ps (r2, r3), t3 = _mm256_unpackhi_ps (r2, r3);
+    const __m256 t4 = _mm256_unpacklo_ps (r4, r5), t5 = _mm256_unpackhi_ps (r4, r5);
+    const __m256 t6 = _mm256_unpacklo_ps (r6, r7), t7 = _mm256_unpackhi_ps (r6, r7);
+    const __m256 s0 = _mm256_shuffle_ps (t0, t2, 0x44), s1 = _mm256_shuffle_ps (t0, t2, 0xee);
+    const __m256 s2 = _mm256_shuffle_ps (t1, t3, 0x44), s3 = _mm256_shuffle_ps (t1, t3, 0xee);
+    const __m256 s4 = _mm256_shuffle_ps (t4, t6, 0x44), s5 = _mm256_shuffle_ps (t4, t6, 0xee);
+    const __m256 s6 = _mm256_shuffle_ps (t5, t7, 0x44), s7 = _mm256_shuffle_ps (t5, t7, 0xee);
+
+    __m256 sum = fromZero ? _mm256_setzero_ps() : _mm256_loadu_ps (sums);
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s0, s4, 0x20));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s1, s5, 0x20));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s2, s6, 0x20));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s3, s7, 0x20));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s0, s4, 0x31));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s1, s5, 0x31));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s2, s6, 0x31));
+    sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s3, s7, 0x31));
+    _mm256_storeu_ps (sums, sum);
+}
+
 // Eight grains over the whole chunk with their state in registers, adding into the per-sample
 // sums in slot order. The first group records the input as it goes, so it reads the ring as the
 // sample-by-sample order does; later groups read it through the chunk's history where needed.
@@ -176,9 +208,37 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         }
     };
 
+    // The grains' parts of up to eight samples from rowStart on, waiting to be added to the sums.
+    alignas (32) float rows[8][8];
+    int rowStart = 0, numRows = 0;
+
+    auto addWaitingRows = [&]
+    {
+        if (numRows == 8)
+        {
+            addRowsToSums (rows, sums + rowStart, firstGroup);
+        }
+        else
+        {
+            for (int r = 0; r < numRows; ++r)
+            {
+                float sum = firstGroup ? 0.0f : sums[rowStart + r];
+
+                for (float v : rows[r])
+                    sum += v;
+
+                sums[rowStart + r] = sum;
+            }
+        }
+
+        numRows = 0;
+    };
+
     // Samples from..end grain by grain through the records (with the records up to date).
     auto finishGrainByGrain = [&] (int from)
     {
+        addWaitingRows();
+
         for (int t = from; t < c.chunkLength; ++t)
         {
             record (t);
@@ -214,8 +274,6 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         }
 
         record (t);
-
-        float sum = firstGroup ? 0.0f : sums[t];
 
         __m256 phase = _mm256_mul_ps (_mm256_sub_ps (p, start), invLength);
         phase = _mm256_min_ps (_mm256_max_ps (phase, zero), one);
@@ -262,13 +320,14 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         }
 
         const __m256 s = _mm256_add_ps (_mm256_mul_ps (_mm256_sub_ps (b, a), frac), a);
-        alignas (32) float part[8];
-        _mm256_store_ps (part, _mm256_mul_ps (s, _mm256_mul_ps (w, amplitude)));
 
-        for (float v : part)
-            sum += v;
+        if (numRows == 0)
+            rowStart = t;
 
-        sums[t] = sum;
+        _mm256_store_ps (rows[numRows], _mm256_mul_ps (s, _mm256_mul_ps (w, amplitude)));
+
+        if (++numRows == 8)
+            addWaitingRows();
 
         lastP = p;
         p = _mm256_add_ps (rate, p);
@@ -311,6 +370,7 @@ void runGroup (Grain* group, float* sums, const ChunkInfo& c, int& head) noexcep
         }
     }
 
+    addWaitingRows();
     store();
 }
 } // namespace
