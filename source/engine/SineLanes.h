@@ -165,61 +165,75 @@ inline typename L::Float sineHuge (typename L::Float x) noexcept
     return sineOfReduced<L> (L::fromDoubles (rLow, rHigh), j, L::zero());
 }
 
-// sin of every lane: the reduction each lane's size calls for; the runtime's sinf for infinities
-// and NaN (and for all lanes while the precise sine is selected).
+// sineOfLanes for registers whose lanes need different reductions, or the runtime's sinf.
 template <typename L>
-inline typename L::Float sineOfLanes (typename L::Float x) noexcept
+[[gnu::noinline]] typename L::Float sineOfMixedLanes (typename L::Float x) noexcept
 {
     using F = typename L::Float;
 
+    if (quoril::engine::usePreciseSine)
+    {
+        alignas (L::alignment) float lanes[L::width];
+        L::store (lanes, x);
+
+        for (int k = 0; k < L::width; ++k)
+            lanes[k] = std::sin (lanes[k]);
+
+        return L::load (lanes);
+    }
+
     const F ax = L::bitAnd (x, L::bitsAsFloat (L::splatInt (0x7fffffff)));
     const F small = L::lessEqual (ax, L::splat (8192.0f)); // all false for NaN
-    const int smallBits = L::mask (small);
+    const F mid = L::less (ax, L::splat (16777216.0f));
+    const F finite = L::lessEqual (ax, L::splat (3.40282347e+38f));
+    const int smallBits = L::mask (small), midBits = L::mask (mid), finiteBits = L::mask (finite);
+
+    // Masked lanes see 0, so that no lane converts an out-of-range value.
+    F result = sineMid<L> (L::bitAnd (x, mid));
+
+    if (smallBits != 0)
+        result = L::bitOr (L::bitAnd (small, sineInRange<L> (L::bitAnd (x, small))), L::bitAndNot (small, result));
+
+    if ((finiteBits & ~midBits) != 0)
+    {
+        const F huge = L::bitAndNot (mid, finite);
+        result = L::bitOr (L::bitAnd (huge, sineHuge<L> (L::bitAnd (x, finite))), L::bitAndNot (huge, result));
+    }
+
+    if (finiteBits == L::allLanes)
+        return result;
+
+    alignas (L::alignment) float in[L::width], out[L::width];
+    L::store (in, x);
+    L::store (out, result);
+
+    for (int k = 0; k < L::width; ++k)
+        if (((finiteBits >> k) & 1) == 0)
+            out[k] = std::sin (in[k]);
+
+    return L::load (out);
+}
+
+// sin of every lane: the reduction each lane's size calls for; the runtime's sinf for infinities
+// and NaN (and for all lanes while the precise sine is selected). The two common cases, every
+// lane within 8192 and every lane beyond it (below 2^24), stay inline.
+template <typename L>
+[[gnu::always_inline]] inline typename L::Float sineOfLanes (typename L::Float x) noexcept
+{
+    using F = typename L::Float;
 
     if (! quoril::engine::usePreciseSine)
     {
+        const F ax = L::bitAnd (x, L::bitsAsFloat (L::splatInt (0x7fffffff)));
+        const int smallBits = L::mask (L::lessEqual (ax, L::splat (8192.0f)));
+
         if (smallBits == L::allLanes)
             return sineInRange<L> (x);
 
-        const F mid = L::less (ax, L::splat (16777216.0f));
-        const int midBits = L::mask (mid);
-
-        // Masked lanes see 0, so that no lane converts an out-of-range value.
-        F result = sineMid<L> (L::bitAnd (x, mid));
-
-        if (smallBits != 0)
-            result = L::bitOr (L::bitAnd (small, sineInRange<L> (L::bitAnd (x, small))), L::bitAndNot (small, result));
-
-        if (midBits == L::allLanes)
-            return result;
-
-        const F finite = L::lessEqual (ax, L::splat (3.40282347e+38f));
-        const int finiteBits = L::mask (finite);
-        const F huge = L::bitAndNot (mid, finite);
-
-        if ((finiteBits & ~midBits) != 0)
-            result = L::bitOr (L::bitAnd (huge, sineHuge<L> (L::bitAnd (x, finite))), L::bitAndNot (huge, result));
-
-        if (finiteBits == L::allLanes)
-            return result;
-
-        alignas (L::alignment) float in[L::width], out[L::width];
-        L::store (in, x);
-        L::store (out, result);
-
-        for (int k = 0; k < L::width; ++k)
-            if (((finiteBits >> k) & 1) == 0)
-                out[k] = std::sin (in[k]);
-
-        return L::load (out);
+        if (smallBits == 0 && L::mask (L::less (ax, L::splat (16777216.0f))) == L::allLanes)
+            return sineMid<L> (x);
     }
 
-    alignas (L::alignment) float lanes[L::width];
-    L::store (lanes, x);
-
-    for (int k = 0; k < L::width; ++k)
-        lanes[k] = std::sin (lanes[k]);
-
-    return L::load (lanes);
+    return sineOfMixedLanes<L> (x);
 }
 } // namespace
