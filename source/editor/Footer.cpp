@@ -52,14 +52,7 @@ Footer::Footer (QuorilAudioProcessor& p)
     menuButton->onClick = [this] { onMenuClicked(); };
 }
 
-Footer::~Footer()
-{
-    wordmark.reset();
-    logo.reset();
-    menuButton.reset();
-    nextButton.reset();
-    previousButton.reset();
-}
+Footer::~Footer() = default;
 
 void Footer::paint (juce::Graphics& g)
 {

@@ -113,15 +113,9 @@ TEST_F (MapFiles, OnlyAControllerMapIsTaken)
         return file;
     };
 
-    juce::String huge ("<Quoril_MIDI_MAP>");
-    huge += juce::String::repeatedString ("<x_pos cc=\"1\"/>", (int) (maxPresetFileBytes / 14) + 1) + "</Quoril_MIDI_MAP>";
-
     const juce::File refused[] = {
         write ("state.mpcc", "<?xml version=\"1.0\"?>\n<Quoril><PARAM id=\"x_pos\" value=\"0.5\"/></Quoril>"),
         write ("broken.mpcc", "<Quoril_MIDI_MAP><x_pos cc="),
-        write ("text.mpcc", "x_pos 74"),
-        write ("huge.mpcc", huge),
-        write ("instruction.mpcc", "<Quoril_MIDI_MAP><?\?>8</Quoril_MIDI_MAP>"),
         dir.getChildFile ("missing.mpcc"),
         dir,
     };
