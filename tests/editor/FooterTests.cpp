@@ -54,6 +54,41 @@ juce::MidiBuffer controller (int number, int value)
     return midi;
 }
 
+
+// Works an open menu from the message loop that its modal loop runs: sends its keys to the top
+// menu window, or to the sub-menu window that the last "right" opened, in one go. Gives up (and
+// dismisses the menu) after two seconds.
+struct MenuDriver : juce::Timer
+{
+    struct Key { bool toSubMenu; int code; };
+
+    explicit MenuDriver (std::vector<Key> keysToSend) : keys (std::move (keysToSend)) { startTimer (20); }
+
+    void timerCallback() override
+    {
+        auto* modal = juce::Component::getCurrentlyModalComponent();
+        if (modal == nullptr || sent)
+        {
+            if (++ticks > 100)
+                juce::PopupMenu::dismissAllActiveMenus();
+            return;
+        }
+
+        sent = true;
+        auto& desktop = juce::Desktop::getInstance();
+        for (const auto& key : keys)
+        {
+            auto* target = key.toSubMenu ? desktop.getComponent (desktop.getNumComponents() - 1) : modal;
+            if (target == nullptr || (key.toSubMenu && target == modal))
+                return;
+            target->keyPressed (juce::KeyPress (key.code));
+        }
+    }
+
+    std::vector<Key> keys;
+    bool sent = false;
+    int ticks = 0;
+};
 } // namespace
 
 TEST (Footer, ChildrenAtTheirRectanglesAtTheDesignSizeAndBeyond)
@@ -215,4 +250,38 @@ TEST (FooterMenu, ClearRemovesEveryBindingAndTheAudioThreadStopsAtOnce)
     runAction (footer.createMainMenu(), "CLEAR");
     EXPECT_EQ (p.midiMap.mapTree.getNumChildren(), 0);
     EXPECT_EQ (p.midiMap.mapTree.getType().toString(), "Quoril_MIDI_MAP");
+}
+
+TEST (FooterMenu, ShownMenusRunTheChosenItem)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    footer.setBounds (0, 0, 796, 80);
+    using K = juce::KeyPress;
+
+    // Main menu: MIDI MAP > CLEAR.
+    p.midiMap.lastCC = 5;
+    p.midiMap.assignToLastCC ("x_pos");
+    {
+        MenuDriver driver ({ { false, K::downKey }, { false, K::downKey }, { false, K::rightKey },
+                             { true, K::downKey }, { true, K::downKey }, { true, K::returnKey } });
+        footer.menuButton->onClick();
+        EXPECT_TRUE (driver.sent);
+    }
+    EXPECT_EQ (p.midiMap.mapTree.getNumChildren(), 0);
+
+    // Preset list: FACTORY > the third entry; then the list dismissed.
+    {
+        MenuDriver driver ({ { false, K::downKey }, { false, K::rightKey }, { true, K::downKey },
+                             { true, K::downKey }, { true, K::returnKey } });
+        footer.presetButton.onClick();
+        EXPECT_TRUE (driver.sent);
+    }
+    EXPECT_EQ (p.getPresetName(), "Orbit1");
+    {
+        MenuDriver driver ({ { false, K::escapeKey } });
+        footer.showPresetList();
+        EXPECT_TRUE (driver.sent);
+    }
+    EXPECT_EQ (p.getPresetName(), "Orbit1") << "a dismissed list loads nothing";
 }
