@@ -7,11 +7,15 @@
 
 namespace
 {
-// Limits without the debug assertion of jlimit: before the first layout the pad is 1 x 1, so an
-// upper limit can lie below the lower one for a moment; the lower limit wins then.
+// Limits a value to lower..upper, without jlimit's debug assertion: before the first layout the
+// pad has no size, so for a moment the upper limit can lie below the lower one; the lower one
+// wins then. A value that is not a number gives the lower limit.
 float limit (float lower, float upper, float value) noexcept
 {
-    return value < lower ? lower : (value > upper ? upper : value);
+    if (value > upper)
+        value = upper;
+
+    return value >= lower ? value : lower;
 }
 
 // Position of a value 0..1 along a side of the given length, with a margin at both ends.
@@ -20,13 +24,13 @@ float valueToPosition (float value, float margin, float length) noexcept
     return limit (margin, length, margin + value * (length - 2.0f * margin));
 }
 
-// The published output level as a level 0..1 for the drawing; anything that is not a number counts as silence.
-float levelForDrawing (float outputLevel) noexcept
+// A published edge of the trajectory's range, 0..1 across the pad. Values far outside the pad are
+// drawn as if just outside it (the pad clips them anyway), and one that is not finite as 0, so
+// that nothing unbounded reaches the renderer.
+float rangeEdge (const std::atomic<float>& edge) noexcept
 {
-    if (std::isnan (outputLevel))
-        return 0.0f;
-
-    return std::sqrt (limit (0.0f, 1.0f, outputLevel));
+    const auto value = edge.load();
+    return std::isfinite (value) ? limit (-1.0f, 2.0f, value) : 0.0f;
 }
 
 // The pad's background: the highlight at alpha 0.1 over black, blended once by the renderer
@@ -233,7 +237,7 @@ void QuorilPad::paint (juce::Graphics& g)
     if (trajectoryOn)
     {
         const auto& tb = processor.trajectoryBounds;
-        const auto xMin = tb.xMin.load(), xMax = tb.xMax.load(), yMin = tb.yMin.load(), yMax = tb.yMax.load();
+        const auto xMin = rangeEdge (tb.xMin), xMax = rangeEdge (tb.xMax), yMin = rangeEdge (tb.yMin), yMax = rangeEdge (tb.yMax);
         const juce::Rectangle<float> bounds (xMin * w, yMin * h, xMax * w - xMin * w, yMax * h - yMin * h);
 
         g.setColour (highlightColour.withAlpha (0.05f));
@@ -250,7 +254,8 @@ void QuorilPad::paint (juce::Graphics& g)
     g.setColour (highlightColour.withMultipliedBrightness (0.8f));
     g.fillEllipse (dot.reduced (1.0f));
 
-    const auto s = levelForDrawing (processor.outputLevel.load());
+    // Level 0..1 on a square-root scale; a level that is not a number draws as silence.
+    const auto s = std::sqrt (limit (0.0f, 1.0f, processor.outputLevel.load()));
     const auto centre = trajectoryOn ? follower.getCentre() : dotPosition;
 
     // Level ring around the dot (nothing to stroke at silence).

@@ -377,3 +377,25 @@ TEST (Pad, LevelRingGrowsWithTheOutputLevel)
     // Inside the ring, off the grid: untouched.
     EXPECT_EQ (green (loud, 160, 100), green (loud, 150, 60));
 }
+
+TEST (Pad, PublishedValuesThatAreNoNumbersDrawSafely)
+{
+    constexpr auto inf = std::numeric_limits<float>::infinity();
+    constexpr auto nan = std::numeric_limits<float>::quiet_NaN();
+
+    PadFixture f;
+    f.setTrajectory (true);
+    f.pad->setBounds (0, 0, 262, 262);
+    f.p.currentX = nan;
+    f.p.currentY = inf;
+    f.p.trajectoryBounds.xMin = -inf;
+    f.p.trajectoryBounds.xMax = nan;
+    f.p.trajectoryBounds.yMin = 1.0e30f;
+    f.p.trajectoryBounds.yMax = inf;
+    f.p.outputLevel = -inf;
+    f.pad->timerCallback();
+    EXPECT_EQ (f.pad->getFollowerPosition(), juce::Point<float> (4.0f, 262.0f));
+
+    const auto image = snapshot (*f.pad, "pad-not-numbers");
+    EXPECT_EQ (image.getPixelAt (150, 60).getAlpha(), 255);
+}
