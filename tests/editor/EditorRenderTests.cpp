@@ -57,7 +57,11 @@ bool near (juce::Colour a, juce::Colour b, int tolerance)
            && std::abs (a.getBlue() - b.getBlue()) <= tolerance;
 }
 
-const juce::Colour black (0xff000000), panel (0xff191919), headerStrip (0xff141414), headerLine (0xff6f6f6f);
+const juce::Colour black (0xff000000), panel (0xff191919), headerStrip (0xff141414), headerLine (0xff6f6f6f),
+    buttonFace (0xff2d2d2d), litButtonFace (0xff000000);
+
+// The pad's own tint where nothing else is drawn: the highlight at alpha 0.1 over black.
+const juce::Colour padTint = juce::Colours::black.overlaidWith (juce::Colour (0x1a28afb0));
 
 struct Region
 {
@@ -103,14 +107,27 @@ const Region fixedRegions[] = {
     { "global strip, right end", 795, 412, panel },
     { "footer, left end", 5, 421, panel },
     { "footer, right end", 795, 425, panel },
+    { "pad, top left", 281, 49, padTint },
+    { "pad, bottom right", 519, 287, padTint },
 };
 
+// Mean green of the pad's middle, where the level ring and the glow are drawn around the dot.
+double padMiddleGreen (const Picture& picture)
+{
+    double sum = 0.0;
+    int count = 0;
+    for (int y = 168 - 70; y <= 168 + 70; y += 2)
+        for (int x = 400 - 70; x <= 400 + 70; x += 2, ++count)
+            sum += picture.at ((float) x, (float) y).getGreen();
+    return sum / count;
+}
 } // namespace
 
 TEST (EditorRender, LayoutRegionsAtBothWidthsAndLevels)
 {
     for (const int width : { 800, 1600 })
     {
+        double middleGreen[2] {};
         for (const int level : { 0, 1 })
         {
             SCOPED_TRACE ("width " + std::to_string (width) + ", level " + std::to_string (level));
@@ -121,8 +138,49 @@ TEST (EditorRender, LayoutRegionsAtBothWidthsAndLevels)
             ASSERT_EQ (picture.image.getHeight(), width * 5 / 8);
 
             for (const auto& r : fixedRegions)
-                EXPECT_TRUE (near (picture.at (r.x, r.y), r.colour, 0))
+                EXPECT_TRUE (near (picture.at (r.x, r.y), r.colour, r.colour == padTint ? 2 : 0))
                     << r.what << " at (" << r.x << ", " << r.y << "): " << hex (picture.at (r.x, r.y)) << ", expected " << hex (r.colour);
+
+            middleGreen[level] = padMiddleGreen (picture);
         }
+        EXPECT_GT (middleGreen[1], middleGreen[0] + 5.0) << "full level brightens the ring and glow around the dot; width " << width;
     }
+}
+
+TEST (EditorRender, ToggledButtonsAreLit)
+{
+    // Button faces, 2 units in from the left edge and level with the middle, clear of the icons.
+    struct Button { const char* what; float x, y; };
+    const Button buttons[] = {
+        { "A edit", 282, 19 }, { "A link", 310, 19 }, { "A copy", 339, 19 }, { "A paste", 368, 19 },
+        { "B edit", 413, 19 }, { "B link", 441, 19 }, { "B copy", 470, 19 }, { "B paste", 499, 19 },
+        { "C edit", 282, 316 }, { "C link", 310, 316 }, { "C copy", 339, 316 }, { "C paste", 368, 316 },
+        { "D edit", 413, 316 }, { "D link", 441, 316 }, { "D copy", 470, 316 }, { "D paste", 499, 316 },
+        { "regenerate A", 58, 65 }, { "regenerate B", 190, 65 }, { "regenerate C", 58, 133 }, { "regenerate D", 190, 133 },
+        { "regenerate all", 120, 99 }, { "trajectory on", 16, 221 }, { "trajectory random", 64, 221 },
+    };
+
+    struct Case { int selectedPole; bool linkB, trajectoryOn; juce::StringArray lit; };
+    const Case cases[] = {
+        { 0, false, false, { "A edit" } },
+        { 2, true, true, { "C edit", "B link", "trajectory on" } },
+        { 3, false, true, { "D edit", "trajectory on" } },
+    };
+
+    for (const auto& c : cases)
+        for (const int width : { 800, 1600 })
+        {
+            SCOPED_TRACE ("lit " + c.lit.joinIntoString (", ").toStdString() + ", width " + std::to_string (width));
+            QuorilAudioProcessor p;
+            p.selectedPole = c.selectedPole;
+            p.parameters.getParameter ("stereo_link_b")->setValueNotifyingHost (c.linkB ? 1.0f : 0.0f);
+            p.parameters.getParameter ("trajectory")->setValueNotifyingHost (c.trajectoryOn ? 1.0f : 0.0f);
+            const auto picture = render (p, width, "editor-" + juce::String (width) + "-lit-" + juce::String (c.selectedPole) + ".png");
+
+            for (const auto& b : buttons)
+            {
+                const auto expected = c.lit.contains (b.what) ? litButtonFace : buttonFace;
+                EXPECT_EQ (picture.at (b.x, b.y), expected) << b.what << ": " << hex (picture.at (b.x, b.y)) << ", expected " << hex (expected);
+            }
+        }
 }
