@@ -7,7 +7,7 @@ IconButtonControl::IconButtonControl (std::unique_ptr<juce::Drawable> normal, st
       normalImage (std::move (normal)),
       onImage (std::move (on))
 {
-    onImageColour = getLookAndFeel().findColour (juce::TextButton::textColourOnId);
+    onImageColour = effectiveOnColour();
 
     if (onImage != nullptr)
         onImage->replaceColour (juce::Colours::white, onImageColour);
@@ -25,13 +25,33 @@ void IconButtonControl::lookAndFeelChanged()
 {
     juce::DrawableButton::lookAndFeelChanged();
 
-    const auto newColour = getLookAndFeel().findColour (juce::TextButton::textColourOnId);
+    recolourOnImage (effectiveOnColour());
+}
 
+void IconButtonControl::parentHierarchyChanged()
+{
+    juce::DrawableButton::parentHierarchyChanged();
+
+    // A tree's look-and-feel reaches only the components already in it when it is set; a button
+    // added afterwards takes its colour here. Nothing is rebuilt when the colour stays the same.
+    const auto newColour = effectiveOnColour();
+
+    if (newColour != onImageColour)
+        recolourOnImage (newColour);
+}
+
+void IconButtonControl::recolourOnImage (juce::Colour newColour)
+{
     if (onImage != nullptr)
         onImage->replaceColour (onImageColour, newColour);
 
     onImageColour = newColour;
     applyImages();
+}
+
+juce::Colour IconButtonControl::effectiveOnColour()
+{
+    return getLookAndFeel().findColour (juce::TextButton::textColourOnId);
 }
 
 void IconButtonControl::applyImages()

@@ -1,0 +1,419 @@
+// The editor's shared widgets: icon buttons and their highlighted icon, panel headers and panel
+// views, the knob's press and controller menu, and the caption label.
+
+#include <gtest/gtest.h>
+
+#include "editor/EditorShared.h"
+#include "editor/QuorilAudioProcessorEditor.h"
+#include "orvn/CaptionLabel.h"
+#include "orvn/GenericPanelView.h"
+#include "orvn/OVLookAndFeel.h"
+#include "orvn/OrvnKnob.h"
+#include "orvn/PanelHeaderComponent.h"
+#include "processor/QuorilAudioProcessor.h"
+
+#include <set>
+
+namespace
+{
+using orvn::gui::IconButtonControl;
+using orvn::gui::OVLookAndFeel;
+
+const juce::Colour lookAndFeelOnColour (0xff2660a4);
+
+// A white-stroked icon with one white fill, as the editor's icons are drawn.
+const char iconSvg[] = R"(<svg xmlns="http://www.w3.org/2000/svg" viewBox="0 0 24 24" width="100%" height="100%"
+ fill="none" stroke="#ffffff" stroke-width="2" stroke-linecap="round" stroke-linejoin="round">
+ <path d="M4 12h16"/><circle cx="12" cy="12" r="3" fill="#ffffff"/></svg>)";
+
+std::unique_ptr<IconButtonControl> makeButton (bool highlightOnImage)
+{
+    return makeIconButton (iconSvg, (int) sizeof (iconSvg) - 1, highlightOnImage);
+}
+
+// The visible colours of a drawable tree (fills and strokes, ignoring "none").
+std::set<juce::uint32> coloursOf (const juce::Component* drawable)
+{
+    std::set<juce::uint32> colours;
+    std::function<void (const juce::Component&)> walk = [&] (const juce::Component& c)
+    {
+        if (auto* shape = dynamic_cast<const juce::DrawableShape*> (&c))
+            for (const auto& fill : { shape->getFill(), shape->getStrokeFill() })
+                if (fill.isColour() && fill.colour.getAlpha() != 0)
+                    colours.insert (fill.colour.getARGB());
+
+        for (auto* child : c.getChildren())
+            walk (*child);
+    };
+
+    if (drawable != nullptr)
+        walk (*drawable);
+    return colours;
+}
+
+std::set<juce::uint32> only (juce::Colour c) { return { c.getARGB() }; }
+
+// The icons the button shows: plain, and the highlighted copy (pressed, and normal while on).
+struct IconColours
+{
+    std::set<juce::uint32> plain, pressed, toggledOn;
+};
+
+IconColours iconColours (IconButtonControl& button)
+{
+    IconColours result;
+    result.plain = coloursOf (button.getNormalImage());
+    result.pressed = coloursOf (button.getDownImage());
+    button.setToggleState (true, juce::dontSendNotification);
+    result.toggledOn = coloursOf (button.getNormalImage());
+    button.setToggleState (false, juce::dontSendNotification);
+    return result;
+}
+
+juce::MouseEvent mouseEvent (juce::Component& target, juce::Point<float> position, juce::ModifierKeys mods,
+                             juce::Point<float> downPosition)
+{
+    const auto now = juce::Time::getCurrentTime();
+    return { juce::Desktop::getInstance().getMainMouseSource(), position, mods, 1.0f, 0.0f, 0.0f, 0.0f, 0.0f,
+             &target, &target, now, downPosition, now, 1, position != downPosition };
+}
+
+struct ChangeCounter : juce::ChangeListener
+{
+    void changeListenerCallback (juce::ChangeBroadcaster*) override { ++count; }
+    int count = 0;
+};
+
+// Acts on a modal menu as soon as it is open: menus under Xvfb close themselves once they notice
+// that no window has focus, so the action must come before the menu's first own check.
+struct MenuDriver : juce::Timer
+{
+    explicit MenuDriver (std::function<void (juce::Component&)> actionToTake) : action (std::move (actionToTake))
+    {
+        startTimer (1);
+    }
+
+    void timerCallback() override
+    {
+        if (auto* menu = juce::Component::getCurrentlyModalComponent())
+        {
+            stopTimer();
+            acted = true;
+            action (*menu);
+        }
+    }
+
+    std::function<void (juce::Component&)> action;
+    bool acted = false;
+};
+
+void runMessageLoop (int milliseconds)
+{
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+}
+} // namespace
+
+//==================================================================================================
+TEST (IconButton, HighlightedIconTakesTheLookAndFeelsOnColourUnlessAlreadyHighlighted)
+{
+    // Built while the framework's own look-and-feel is the default, as the editor's panels are,
+    // then given the editor's look-and-feel either by joining a tree that has it (the editor adds
+    // its panels after installing it) or by the tree receiving it afterwards.
+    struct Case { const char* name; bool highlightOnImage; bool joinAfterLookAndFeel; juce::Colour highlighted; };
+    const Case cases[] = {
+        { "footer style, tree styled after joining", false, false, lookAndFeelOnColour },
+        { "footer style, joins a styled tree", false, true, lookAndFeelOnColour },
+        { "panel style, tree styled after joining", true, false, highlightColour },
+        { "panel style, joins a styled tree", true, true, highlightColour },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        OVLookAndFeel lf;
+        juce::Component tree;
+        auto button = makeButton (c.highlightOnImage);
+
+        const auto before = iconColours (*button);
+        EXPECT_EQ (before.plain, only (juce::Colours::white));
+        EXPECT_EQ (before.pressed, only (c.highlightOnImage ? highlightColour : juce::Colours::white))
+            << "the framework's on-colour is white";
+
+        if (c.joinAfterLookAndFeel)
+        {
+            tree.setLookAndFeel (&lf);
+            tree.addAndMakeVisible (*button);
+        }
+        else
+        {
+            tree.addAndMakeVisible (*button);
+            tree.setLookAndFeel (&lf);
+        }
+
+        auto after = iconColours (*button);
+        EXPECT_EQ (after.plain, only (juce::Colours::white));
+        EXPECT_EQ (after.pressed, only (c.highlighted));
+        EXPECT_EQ (after.toggledOn, only (c.highlighted));
+        EXPECT_EQ (button->getOnImageColour(), lookAndFeelOnColour);
+
+        // A repeated notification with the same look-and-feel changes nothing.
+        button->lookAndFeelChanged();
+        tree.sendLookAndFeelChange();
+        after = iconColours (*button);
+        EXPECT_EQ (after.pressed, only (c.highlighted));
+        EXPECT_EQ (after.toggledOn, only (c.highlighted));
+
+        // Back to the framework's look-and-feel: the copy follows, from whatever it showed.
+        tree.setLookAndFeel (nullptr);
+        EXPECT_EQ (iconColours (*button).pressed, only (c.highlightOnImage ? highlightColour : juce::Colours::white));
+        tree.removeChildComponent (button.get());
+    }
+}
+
+TEST (IconButton, FaceFollowsToggleStateAndIconSitsInsideIt)
+{
+    OVLookAndFeel lf;
+    auto button = makeButton (true);
+    button->setLookAndFeel (&lf);
+    button->setBounds (0, 0, 22, 22);
+    EXPECT_EQ (button->getName(), "icon_button");
+
+    for (const bool on : { false, true })
+    {
+        button->setToggleState (on, juce::dontSendNotification);
+        const auto image = button->createComponentSnapshot (button->getLocalBounds(), true);
+        const auto face = on ? juce::Colour (0xff000000) : juce::Colour (0xff2d2d2d);
+        EXPECT_EQ (image.getPixelAt (3, 11), face) << (on ? "on" : "off");
+
+        // The icon's middle (the filled circle) shows the plain icon when off, the highlighted one when on.
+        const auto middle = image.getPixelAt (11, 11);
+        EXPECT_EQ (middle, on ? highlightColour : juce::Colours::white);
+    }
+
+    button->setLookAndFeel (nullptr);
+}
+
+TEST (IconButton, EveryIconButtonOfTheEditorTakesTheEditorsOnColour)
+{
+    QuorilAudioProcessor p;
+    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+
+    std::function<void (juce::Component&)> check = [&] (juce::Component& c)
+    {
+        if (auto* button = dynamic_cast<IconButtonControl*> (&c))
+        {
+            EXPECT_EQ (button->getOnImageColour(), lookAndFeelOnColour) << c.getParentComponent()->getName();
+        }
+
+        for (auto* child : c.getChildren())
+            check (*child);
+    };
+    check (*editor);
+
+    p.editorBeingDeleted (editor.get());
+}
+
+//==================================================================================================
+TEST (PanelHeader, BottomLineSpansTwoThirdsAndLabelSitsInsideTheRest)
+{
+    struct Case { int width, height, lineWidth; juce::Rectangle<int> label; };
+    const Case cases[] = {
+        { 265, 30, 176, { 2, 2, 261, 25 } },
+        { 101, 30, 66, { 2, 2, 97, 25 } },  // 2 x (101 / 3), not 101 x 2 / 3
+        { 3, 30, 2, { 2, 2, 0, 25 } },
+        { 2, 30, 0, { 2, 2, 0, 25 } },
+        { 120, 5, 80, { 2, 2, 116, 0 } },
+        { 120, 1, 80, { 2, 2, 116, 0 } },
+    };
+
+    const juce::Colour strip (0xff141414), line (0xff6f6f6f);
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.width) + " x " + juce::String (c.height));
+        OVLookAndFeel lf;
+        orvn::gui::PanelHeaderComponent header ("TRAJECTORY");
+        header.setLookAndFeel (&lf);
+        header.setBounds (0, 0, c.width, c.height);
+        EXPECT_EQ (header.titleLabel.getBounds(), c.label);
+
+        const auto image = header.createComponentSnapshot (header.getLocalBounds(), true);
+        int lit = 0;
+        for (int x = 0; x < c.width; ++x)
+        {
+            const auto pixel = image.getPixelAt (x, c.height - 1);
+            EXPECT_EQ (pixel, x < c.lineWidth ? line : strip) << "bottom row at x " << x;
+            lit += pixel == line ? 1 : 0;
+        }
+        EXPECT_EQ (lit, c.lineWidth);
+
+        if (c.height > 1) {
+            EXPECT_EQ (image.getPixelAt (0, 0), strip);
+        }
+
+        header.setLookAndFeel (nullptr);
+    }
+}
+
+TEST (PanelView, HeaderTakesTheTopThirtyWhateverTheHeight)
+{
+    for (const int height : { 165, 30, 10 })
+    {
+        SCOPED_TRACE (height);
+        OVLookAndFeel lf;
+        orvn::gui::GenericPanelView panel ("GENERATE");
+        panel.setLookAndFeel (&lf);
+        panel.setBounds (0, 0, 265, height);
+
+        ASSERT_NE (panel.header, nullptr);
+        EXPECT_EQ (panel.header->getBounds(), juce::Rectangle<int> (0, 0, 265, 30));
+        EXPECT_EQ (panel.layoutHeader(), 30);
+        EXPECT_EQ (panel.header->titleLabel.getText(), "GENERATE");
+
+        if (height > 30)
+        {
+            const auto image = panel.createComponentSnapshot (panel.getLocalBounds(), true);
+            EXPECT_EQ (image.getPixelAt (100, height - 1), juce::Colour (0xff191919)) << "panel body";
+        }
+
+        panel.setLookAndFeel (nullptr);
+    }
+}
+
+//==================================================================================================
+TEST (Knob, PressesStartADragUnlessAltWithAParameterOpensTheMenu)
+{
+    const auto alt = juce::ModifierKeys (juce::ModifierKeys::altModifier | juce::ModifierKeys::leftButtonModifier);
+    const auto left = juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier);
+    const auto right = juce::ModifierKeys (juce::ModifierKeys::rightButtonModifier);
+    const auto altRight = juce::ModifierKeys (juce::ModifierKeys::altModifier | juce::ModifierKeys::rightButtonModifier);
+
+    struct Case { const char* name; juce::ModifierKeys mods; const char* parameterID; bool drags; };
+    const Case cases[] = {
+        { "plain press", left, "", true },
+        { "plain press, with a parameter", left, "dry_wet", true },
+        { "Alt press without a parameter", alt, "", true },
+        { "right press", right, "dry_wet", true },
+        { "Alt press with a parameter", alt, "dry_wet", false },
+        { "Alt right press with a parameter", altRight, "dry_wet", false },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        orvnlib::OrvnKnob knob (highlightColour);
+        knob.setBounds (0, 0, 40, 40);
+        knob.setValue (0.5, juce::dontSendNotification);
+        knob.parameterID = c.parameterID;
+
+        ChangeCounter listener;
+        knob.addChangeListener (&listener);
+        int dragStarts = 0;
+        knob.onDragStart = [&] { ++dragStarts; };
+
+        // The menu, if any, is dismissed while it is open.
+        MenuDriver dismiss ([] (juce::Component&) { juce::PopupMenu::dismissAllActiveMenus(); });
+
+        const juce::Point<float> down (20.0f, 20.0f), up (20.0f, 0.0f);
+        knob.mouseDown (mouseEvent (knob, down, c.mods, down));
+        knob.mouseDrag (mouseEvent (knob, up, c.mods, down));
+        knob.mouseUp (mouseEvent (knob, up, c.mods.withoutMouseButtons(), down));
+        runMessageLoop (150);
+
+        EXPECT_EQ (dragStarts, c.drags ? 1 : 0);
+        EXPECT_EQ (knob.getValue() > 0.5, c.drags) << "an upward drag raises the value";
+        EXPECT_EQ (dismiss.acted, ! c.drags) << "the menu was open";
+        EXPECT_FALSE (knob.assignRequested);
+        EXPECT_FALSE (knob.clearRequested);
+        EXPECT_EQ (listener.count, 0) << "a dismissed menu sends nothing";
+
+        knob.removeChangeListener (&listener);
+    }
+}
+
+TEST (Knob, ChoosingFromTheOpenMenuSetsTheFlag)
+{
+    struct Case { int downs; bool assign, clear; };
+    for (const auto& c : { Case { 1, true, false }, Case { 2, false, true } })
+    {
+        orvnlib::OrvnKnob knob (highlightColour);
+        ChangeCounter listener;
+        knob.addChangeListener (&listener);
+
+        MenuDriver choose ([&] (juce::Component& menu) {
+            for (int i = 0; i < c.downs; ++i)
+                menu.keyPressed (juce::KeyPress (juce::KeyPress::downKey));
+            menu.keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
+        });
+
+        knob.showCCMenu();
+        ASSERT_TRUE (choose.acted);
+        EXPECT_EQ (knob.assignRequested, c.assign);
+        EXPECT_EQ (knob.clearRequested, c.clear);
+        EXPECT_EQ (listener.count, 0) << "the change message arrives after the menu has returned";
+        runMessageLoop (50);
+        EXPECT_EQ (listener.count, 1);
+
+        knob.removeChangeListener (&listener);
+    }
+}
+
+TEST (Knob, MenuResultsSetFlagsAndCoalesceIntoOneMessage)
+{
+    struct Case { const char* name; std::vector<int> results; bool assign, clear; int callbacks; };
+    const Case cases[] = {
+        { "dismissed", { 0 }, false, false, 0 },
+        { "unknown id", { 3 }, false, false, 0 },
+        { "assign", { 1 }, true, false, 1 },
+        { "clear", { 2 }, false, true, 1 },
+        { "assign twice before the listener runs", { 1, 1 }, true, false, 1 },
+        { "clear while an assignment is pending", { 1, 2 }, true, true, 1 },
+        { "assign, then dismissed", { 1, 0 }, true, false, 1 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (c.name);
+        orvnlib::OrvnKnob knob (highlightColour);
+        ChangeCounter listener;
+        knob.addChangeListener (&listener);
+
+        for (const auto result : c.results)
+            knob.handleCCMenuResult (result);
+        runMessageLoop (50);
+
+        EXPECT_EQ (knob.assignRequested, c.assign);
+        EXPECT_EQ (knob.clearRequested, c.clear);
+        EXPECT_EQ (listener.count, c.callbacks);
+
+        // Flags stay until a listener clears them.
+        runMessageLoop (20);
+        EXPECT_EQ (knob.assignRequested, c.assign);
+        knob.removeChangeListener (&listener);
+    }
+}
+
+//==================================================================================================
+TEST (CaptionLabel, NotEditableUnfocusedAndTransparent)
+{
+    auto label = makeCaptionLabel ("SEND");
+    EXPECT_FALSE (label->getWantsKeyboardFocus());
+
+    // A click neither opens an editor nor takes focus; what it draws besides its text is transparent.
+    label->setBounds (0, 0, 60, 14);
+    auto& asComponent = static_cast<juce::Component&> (*label);
+    asComponent.mouseUp (mouseEvent (*label, { 30.0f, 7.0f }, {}, { 30.0f, 7.0f }));
+    asComponent.mouseDoubleClick (mouseEvent (*label, { 30.0f, 7.0f }, {}, { 30.0f, 7.0f }));
+    EXPECT_FALSE (label->isBeingEdited());
+
+    const auto image = label->createComponentSnapshot (label->getLocalBounds(), true);
+    EXPECT_EQ (image.getPixelAt (0, 0).getAlpha(), 0);
+    EXPECT_EQ (image.getPixelAt (59, 13).getAlpha(), 0);
+
+    juce::Colour brightest;
+    for (int y = 0; y < 14; ++y)
+        for (int x = 0; x < 60; ++x)
+            if (image.getPixelAt (x, y).getAlpha() > brightest.getAlpha())
+                brightest = image.getPixelAt (x, y);
+    EXPECT_EQ (brightest.withAlpha ((juce::uint8) 255), juce::Colour (0xffbdbdbd)) << "text in light grey";
+}
