@@ -8,6 +8,7 @@
 
 #include "Lanes4.h"
 #include "GranulizerLanes.h"
+#include "GranulizerGroups.h"
 
 using namespace quoril::engine;
 
@@ -126,11 +127,24 @@ float Granulizer::processSample (float input)
 }
 
 //==============================================================================
-// Block processing: the grains four at a time (eight in GranulizerWide.cpp); see GranulizerLanes.h.
+// Block processing: the grains four at a time (eight in GranulizerWide.cpp); see GranulizerLanes.h
+// and GranulizerGroups.h.
 void Granulizer::processChunk (const float* input, float* output, int numSamples, int length) noexcept
 {
     prepareWindow();
-    processChunkInLanes<Lanes4> (*this, input, output, numSamples, length);
+
+    // Whole groups of four with no skipped grain go group by group (GranulizerGroups.h), the
+    // rest sample by sample.
+    const int count = activeGrainCount();
+    bool groupWise = count % 4 == 0 && length > chunkSize; // the chunk's history needs a ring longer than the chunk
+
+    for (int k = 0; k < count && groupWise; ++k)
+        groupWise = (juce::int64) grains[k].start + std::max (1, grains[k].length) < length;
+
+    if (groupWise)
+        processChunkInGroups<Lanes4, chunkSize> (*this, input, output, numSamples, length);
+    else
+        processChunkInLanes<Lanes4> (*this, input, output, numSamples, length);
 }
 
 void Granulizer::processBlock (const float* input, float* output, int numSamples)

@@ -48,6 +48,8 @@ struct Lanes4
     static Int zeroInt() noexcept { return _mm_setzero_si128(); }
     static Int splatInt (int v) noexcept { return _mm_set1_epi32 (v); }
     static Int addInt (Int a, Int b) noexcept { return _mm_add_epi32 (a, b); }
+    static Int subInt (Int a, Int b) noexcept { return _mm_sub_epi32 (a, b); }
+    static Int greaterInt (Int a, Int b) noexcept { return _mm_cmpgt_epi32 (a, b); }
     static Int andInt (Int a, Int b) noexcept { return _mm_and_si128 (a, b); }
     static Int equalInt (Int a, Int b) noexcept { return _mm_cmpeq_epi32 (a, b); }
     template <int bits>
@@ -63,6 +65,20 @@ struct Lanes4
     static Double addDouble (Double a, Double b) noexcept { return _mm_add_pd (a, b); }
     static Double subDouble (Double a, Double b) noexcept { return _mm_sub_pd (a, b); }
     static Double mulDouble (Double a, Double b) noexcept { return _mm_mul_pd (a, b); }
+
+    // sums[t] (or 0) + rows[t * 4] + rows[t * 4 + 1] + ... + rows[t * 4 + 3], added in that order,
+    // for t = 0 .. 3: a 4 x 4 transpose, then one addition per column.
+    static void addRowsToSums (const float* rows, float* sums, bool fromZero) noexcept
+    {
+        __m128 c0 = _mm_load_ps (rows), c1 = _mm_load_ps (rows + 4), c2 = _mm_load_ps (rows + 8), c3 = _mm_load_ps (rows + 12);
+        _MM_TRANSPOSE4_PS (c0, c1, c2, c3);
+        __m128 sum = fromZero ? _mm_setzero_ps() : _mm_loadu_ps (sums);
+        sum = _mm_add_ps (sum, c0);
+        sum = _mm_add_ps (sum, c1);
+        sum = _mm_add_ps (sum, c2);
+        sum = _mm_add_ps (sum, c3);
+        _mm_storeu_ps (sums, sum);
+    }
 
     // table[index[k]] in lane k.
     static Float gather (const float* table, const int* index) noexcept

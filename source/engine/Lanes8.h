@@ -46,6 +46,8 @@ struct Lanes8
     static Int zeroInt() noexcept { return _mm256_setzero_si256(); }
     static Int splatInt (int v) noexcept { return _mm256_set1_epi32 (v); }
     static Int addInt (Int a, Int b) noexcept { return _mm256_add_epi32 (a, b); }
+    static Int subInt (Int a, Int b) noexcept { return _mm256_sub_epi32 (a, b); }
+    static Int greaterInt (Int a, Int b) noexcept { return _mm256_cmpgt_epi32 (a, b); }
     static Int andInt (Int a, Int b) noexcept { return _mm256_and_si256 (a, b); }
     static Int equalInt (Int a, Int b) noexcept { return _mm256_cmpeq_epi32 (a, b); }
     template <int bits>
@@ -61,6 +63,36 @@ struct Lanes8
     static Double addDouble (Double a, Double b) noexcept { return _mm256_add_pd (a, b); }
     static Double subDouble (Double a, Double b) noexcept { return _mm256_sub_pd (a, b); }
     static Double mulDouble (Double a, Double b) noexcept { return _mm256_mul_pd (a, b); }
+
+    // sums[t] (or 0) + rows[t * 8] + rows[t * 8 + 1] + ... + rows[t * 8 + 7], added in that order,
+    // for t = 0 .. 7: an 8 x 8 transpose, then one addition per column.
+    static void addRowsToSums (const float* rows, float* sums, bool fromZero) noexcept
+    {
+        const __m256 r0 = _mm256_load_ps (rows), r1 = _mm256_load_ps (rows + 8);
+        const __m256 r2 = _mm256_load_ps (rows + 16), r3 = _mm256_load_ps (rows + 24);
+        const __m256 r4 = _mm256_load_ps (rows + 32), r5 = _mm256_load_ps (rows + 40);
+        const __m256 r6 = _mm256_load_ps (rows + 48), r7 = _mm256_load_ps (rows + 56);
+
+        const __m256 t0 = _mm256_unpacklo_ps (r0, r1), t1 = _mm256_unpackhi_ps (r0, r1);
+        const __m256 t2 = _mm256_unpacklo_ps (r2, r3), t3 = _mm256_unpackhi_ps (r2, r3);
+        const __m256 t4 = _mm256_unpacklo_ps (r4, r5), t5 = _mm256_unpackhi_ps (r4, r5);
+        const __m256 t6 = _mm256_unpacklo_ps (r6, r7), t7 = _mm256_unpackhi_ps (r6, r7);
+        const __m256 s0 = _mm256_shuffle_ps (t0, t2, 0x44), s1 = _mm256_shuffle_ps (t0, t2, 0xee);
+        const __m256 s2 = _mm256_shuffle_ps (t1, t3, 0x44), s3 = _mm256_shuffle_ps (t1, t3, 0xee);
+        const __m256 s4 = _mm256_shuffle_ps (t4, t6, 0x44), s5 = _mm256_shuffle_ps (t4, t6, 0xee);
+        const __m256 s6 = _mm256_shuffle_ps (t5, t7, 0x44), s7 = _mm256_shuffle_ps (t5, t7, 0xee);
+
+        __m256 sum = fromZero ? _mm256_setzero_ps() : _mm256_loadu_ps (sums);
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s0, s4, 0x20));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s1, s5, 0x20));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s2, s6, 0x20));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s3, s7, 0x20));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s0, s4, 0x31));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s1, s5, 0x31));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s2, s6, 0x31));
+        sum = _mm256_add_ps (sum, _mm256_permute2f128_ps (s3, s7, 0x31));
+        _mm256_storeu_ps (sums, sum);
+    }
 
     // table[index[k]] in lane k.
     static Float gather (const float* table, const int* index) noexcept
