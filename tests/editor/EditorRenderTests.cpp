@@ -111,6 +111,30 @@ const Region fixedRegions[] = {
     { "pad, bottom right", 519, 287, padTint },
 };
 
+// Artwork that must show somewhere inside its box: at least a few design units of its colour.
+struct Artwork
+{
+    const char* what;
+    juce::Rectangle<float> box;
+    juce::Colour colour;
+};
+
+const Artwork artwork[] = {
+    { "white wordmark", { 2, 449, 265, 18 }, juce::Colour (0xffffffff) },
+    { "grey logo", { 533, 446, 265, 24 }, juce::Colour (0xffbdbdbd) },
+    { "white panel title", { 4, 4, 100, 26 }, juce::Colour (0xffffffff) },
+    { "position dot", { 392, 160, 16, 16 }, juce::Colour (0xff28afb0).withMultipliedBrightness (0.8f) },
+};
+
+int countNear (const Picture& picture, juce::Rectangle<float> box, juce::Colour colour)
+{
+    int count = 0;
+    for (float y = box.getY(); y < box.getBottom(); y += 1.0f)
+        for (float x = box.getX(); x < box.getRight(); x += 1.0f)
+            count += near (picture.at (x, y), colour, 2) ? 1 : 0;
+    return count;
+}
+
 // Mean green of the pad's middle, where the level ring and the glow are drawn around the dot.
 double padMiddleGreen (const Picture& picture)
 {
@@ -141,6 +165,9 @@ TEST (EditorRender, LayoutRegionsAtBothWidthsAndLevels)
                 EXPECT_TRUE (near (picture.at (r.x, r.y), r.colour, r.colour == padTint ? 2 : 0))
                     << r.what << " at (" << r.x << ", " << r.y << "): " << hex (picture.at (r.x, r.y)) << ", expected " << hex (r.colour);
 
+            for (const auto& a : artwork)
+                EXPECT_GE (countNear (picture, a.box, a.colour), 10) << a.what;
+
             middleGreen[level] = padMiddleGreen (picture);
         }
         EXPECT_GT (middleGreen[1], middleGreen[0] + 5.0) << "full level brightens the ring and glow around the dot; width " << width;
@@ -158,6 +185,7 @@ TEST (EditorRender, ToggledButtonsAreLit)
         { "D edit", 413, 316 }, { "D link", 441, 316 }, { "D copy", 470, 316 }, { "D paste", 499, 316 },
         { "regenerate A", 58, 65 }, { "regenerate B", 190, 65 }, { "regenerate C", 58, 133 }, { "regenerate D", 190, 133 },
         { "regenerate all", 120, 99 }, { "trajectory on", 16, 221 }, { "trajectory random", 64, 221 },
+        { "previous preset", 269, 458 }, { "preset list", 301, 458 }, { "next preset", 511, 458 }, { "menu", 543, 458 },
     };
 
     struct Case { int selectedPole; bool linkB, trajectoryOn; juce::StringArray lit; };
@@ -183,4 +211,47 @@ TEST (EditorRender, ToggledButtonsAreLit)
                 EXPECT_EQ (picture.at (b.x, b.y), expected) << b.what << ": " << hex (picture.at (b.x, b.y)) << ", expected " << hex (expected);
             }
         }
+}
+
+// The picture of the window in the README (docs/quoril-window.png), in a state a user would see: a
+// factory preset, a few seconds of sound passed through with its trajectory moving, the level at
+// about half. Not part of the normal run; to refresh the picture:
+//   quoril_editor_tests --gtest_also_run_disabled_tests --gtest_filter=EditorRender.DISABLED_ReadmePicture
+// then copy quoril-window.png from the test output folder to docs/.
+TEST (EditorRender, DISABLED_ReadmePicture)
+{
+    QuorilAudioProcessor p;
+    const auto preset = p.factoryPresets.names.indexOf ("Orbit2");
+    ASSERT_GE (preset, 0);
+    p.applyStateTree (juce::ValueTree::fromXml (*p.factoryPresets.presets[(size_t) preset]));
+
+    constexpr int blockSize = 512;
+    p.prepareToPlay (44100.0, blockSize);
+    juce::AudioBuffer<float> buffer (2, blockSize);
+    juce::MidiBuffer midi;
+    juce::Random noise (3);
+    for (int block = 0; block < 44100 * 5 / blockSize; ++block)
+    {
+        for (int i = 0; i < blockSize; ++i)
+        {
+            const auto t = (double) (block * blockSize + i) / 44100.0;
+            const auto s = 0.3f * (float) std::sin (juce::MathConstants<double>::twoPi * 196.0 * t) * (float) (0.5 + 0.5 * std::sin (t * 3.0))
+                           + 0.05f * (noise.nextFloat() * 2.0f - 1.0f);
+            buffer.setSample (0, i, s);
+            buffer.setSample (1, i, s);
+        }
+        p.processBlock (buffer, midi);
+    }
+
+    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
+    editor->setSize (800, 500);
+    // The timers fill in the preset name and move the pad's follower.
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+    p.outputLevel = 0.5f;
+    const auto image = editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f);
+    p.editorBeingDeleted (editor.get());
+    editor.reset();
+    p.releaseResources();
+
+    savePng (image, "quoril-window.png");
 }
