@@ -49,15 +49,42 @@ MainComponent::MainComponent (QuorilAudioProcessor& p)
     for (int pole = 0; pole < 4; ++pole)
         createEngineHeaders (pole);
 
+    // The panels were built before this component had its look-and-feel; let every child pick
+    // up its colours now (the footer's icons take their pressed colour from it).
+    sendLookAndFeelChange();
+
+    // Knobs that stand for a host parameter offer controller learn through the footer's manager.
+    globalControls.connectControllerLearn (footer.ccMapperUIManager);
+    trajectoryControls.connectControllerLearn (footer.ccMapperUIManager);
+    editorsPanel.connectControllerLearn (footer.ccMapperUIManager);
+
     startTimer (100);
 }
 
 MainComponent::~MainComponent()
 {
     stopTimer();
+
+    // The footer, and with it the controller-learn manager, goes before the panels' knobs.
+    forEachLearnTarget ([this] (orvnlib::MIDITarget& target) { target.removeChangeListener (&footer.ccMapperUIManager); });
+
     setLookAndFeel (nullptr);
     if (&juce::LookAndFeel::getDefaultLookAndFeel() == &ovLookAndFeel)
         juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
+}
+
+void MainComponent::forEachLearnTarget (const std::function<void (orvnlib::MIDITarget&)>& visit)
+{
+    std::function<void (juce::Component&)> walk = [&] (juce::Component& component)
+    {
+        for (auto* child : component.getChildren())
+        {
+            if (auto* target = dynamic_cast<orvnlib::MIDITarget*> (child))
+                visit (*target);
+            walk (*child);
+        }
+    };
+    walk (*this);
 }
 
 void MainComponent::paint (juce::Graphics& g)

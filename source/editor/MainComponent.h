@@ -3,9 +3,11 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include <array>
+#include <functional>
 #include <memory>
 
 #include "../orvn/IconButtonControl.h"
+#include "../orvn/MIDITarget.h"
 #include "../orvn/OVLookAndFeel.h"
 #include "EditorShared.h"
 #include "EditorsPanel.h"
@@ -52,6 +54,9 @@ public:
 
     // One tick of the 100 ms poll (public so that tests can run it without a message loop).
     void timerCallback() override;
+
+    // Visits every control of the window that can ask for a controller binding.
+    void forEachLearnTarget (const std::function<void (orvnlib::MIDITarget&)>& visit);
 
     QuorilAudioProcessor& processor;
     orvn::gui::OVLookAndFeel ovLookAndFeel;

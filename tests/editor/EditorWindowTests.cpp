@@ -4,6 +4,7 @@
 #include <gtest/gtest.h>
 
 #include "editor/QuorilAudioProcessorEditor.h"
+#include "orvn/OrvnKnob.h"
 #include "processor/QuorilAudioProcessor.h"
 
 namespace
@@ -107,4 +108,78 @@ TEST (EditorWindow, ResizingStoresTheWidthOnlyWhenItChanged)
 
     EXPECT_EQ (open.editor->getConstrainer()->getMinimumWidth(), 200);
     EXPECT_DOUBLE_EQ (open.editor->getConstrainer()->getFixedAspectRatio(), 1.6);
+}
+
+TEST (EditorWindow, PoleHeaderButtonsSitBesideTheirCorners)
+{
+    QuorilAudioProcessor p;
+    OpenEditor open (p);
+    auto& main = open.main();
+
+    const int rowY[] = { 8, 8, 305, 305 };
+    const int columnX[2][4] = { { 280, 308, 337, 366 }, { 411, 439, 468, 497 } };
+
+    for (int pole = 0; pole < 4; ++pole)
+    {
+        const auto& header = main.engineHeaders[(size_t) pole];
+        const juce::Component* buttons[] = { header.editButton.get(), header.linkButton.get(),
+                                             header.copyButton.get(), header.pasteButton.get() };
+        for (int i = 0; i < 4; ++i)
+        {
+            ASSERT_NE (buttons[i], nullptr);
+            EXPECT_EQ (buttons[i]->getBounds(), Rect (columnX[pole % 2][i], rowY[pole], 22, 22)) << pole << " " << i;
+            EXPECT_GT (main.getIndexOfChildComponent (buttons[i]), main.getIndexOfChildComponent (&main.footer))
+                << "header buttons lie above the panels";
+        }
+    }
+}
+
+// Every knob that stands for a host parameter offers controller learn through the footer's
+// manager; the engine-setting knobs and the diffuser's feedback (no host parameters) do not.
+TEST (EditorWindow, HostParameterKnobsLearnControllersThroughTheFooter)
+{
+    QuorilAudioProcessor p;
+    OpenEditor open (p);
+    auto& main = open.main();
+
+    juce::StringArray learnIds;
+    orvnlib::OrvnKnob* inGainKnob = nullptr;
+    main.forEachLearnTarget ([&] (orvnlib::MIDITarget& target)
+    {
+        if (target.parameterID.isEmpty())
+            return;
+        learnIds.add (target.parameterID);
+        if (target.parameterID == "in_gain")
+            inGainKnob = dynamic_cast<orvnlib::OrvnKnob*> (&target);
+    });
+    learnIds.sort (false);
+
+    juce::StringArray expected { "dry_wet", "in_gain", "out_gain", "pole_a_diff", "pole_b_diff", "pole_c_diff",
+                                 "pole_d_diff", "x_traj_amount", "x_traj_range", "y_traj_amount", "y_traj_range" };
+    EXPECT_EQ (learnIds, expected);
+    ASSERT_NE (inGainKnob, nullptr);
+
+    // Move controller 21, ask the knob to learn it, then the controller drives "in_gain".
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::controllerEvent (1, 21, 10), 0);
+    p.midiMap.processMidi (midi, p.parameters);
+    inGainKnob->handleCCMenuResult (orvnlib::OrvnKnob::assignItemId);
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+
+    EXPECT_EQ ((int) p.midiMap.mapTree.getChildWithName ("in_gain").getProperty ("cc", -1), 21);
+    midi.clear();
+    midi.addEvent (juce::MidiMessage::controllerEvent (1, 21, 127), 0);
+    p.midiMap.processMidi (midi, p.parameters);
+    EXPECT_FLOAT_EQ (p.parameters.getParameter ("in_gain")->getValue(), 1.0f);
+}
+
+// The footer's icons were made before the window had its look-and-feel; they still take its
+// pressed colour, in the first window as in later ones.
+TEST (EditorWindow, FooterIconsTakeTheWindowsPressedColour)
+{
+    QuorilAudioProcessor first, second;
+    OpenEditor a (first);
+    OpenEditor b (second);
+    EXPECT_EQ (a.main().footer.menuButton->getOnImageColour(), juce::Colour (0xff2660a4));
+    EXPECT_EQ (b.main().footer.menuButton->getOnImageColour(), juce::Colour (0xff2660a4));
 }
