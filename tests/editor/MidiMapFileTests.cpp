@@ -17,7 +17,8 @@ struct MapFiles : ::testing::Test
     void SetUp() override { ASSERT_TRUE (dir.createDirectory()); }
     void TearDown() override { dir.deleteRecursively(); }
 
-    juce::File dir { juce::File::getSpecialLocation (juce::File::tempDirectory).getChildFile ("quoril-map-files") };
+    // Inside the test run's own home folder, so that test processes running side by side never share it.
+    juce::File dir { juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("map-files") };
 };
 
 juce::MidiBuffer controller (int number, int value)
