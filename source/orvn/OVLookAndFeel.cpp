@@ -1,5 +1,7 @@
 #include "OVLookAndFeel.h"
 
+#include <cmath>
+
 namespace orvn::gui
 {
 namespace
@@ -172,6 +174,10 @@ void OVLookAndFeel::drawRotarySlider (juce::Graphics& g, int x, int y, int width
                                       float rotaryStartAngle, float rotaryEndAngle, juce::Slider& slider)
 {
     const auto bipolar = isBipolar (slider);
+
+    // A knob always lies inside its range; a value that is not a number draws at the start. An
+    // unbounded position would make the arcs below endless.
+    sliderPos = std::isnan (sliderPos) ? 0.0f : juce::jlimit (0.0f, 1.0f, sliderPos);
 
     const auto halfWidth = (float) width * 0.5f;
     const auto halfHeight = (float) height * 0.5f;

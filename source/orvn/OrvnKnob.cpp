@@ -29,7 +29,14 @@ void OrvnKnob::showCCMenu()
     juce::PopupMenu menu;
     menu.addItem (assignItemId, "ASSIGN TO LAST CC");
     menu.addItem (clearItemId, "CLEAR CC MAPPING");
-    handleCCMenuResult (menu.show());
+
+    // The menu runs a nested message loop, in which the host may close the editor and delete
+    // this knob; a choice made after that has nothing left to record.
+    juce::Component::SafePointer<OrvnKnob> alive (this);
+    const auto result = menu.show();
+
+    if (alive != nullptr)
+        handleCCMenuResult (result);
 }
 
 void OrvnKnob::handleCCMenuResult (int result)

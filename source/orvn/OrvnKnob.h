@@ -18,7 +18,8 @@ public:
 
     void mouseDown (const juce::MouseEvent& event) override;
 
-    // Shows the controller menu modally and records the choice.
+    // Shows the controller menu modally and records the choice (unless the knob was deleted
+    // while the menu was open).
     void showCCMenu();
 
     // Records a choice of the controller menu (1 assign, 2 clear, anything else nothing) and

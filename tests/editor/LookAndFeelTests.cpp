@@ -258,6 +258,49 @@ TEST (LookAndFeel, KnobWedgeRunsFromTheStartOrFromTheTopWhenBipolar)
     savePng (renderKnob (0.25, true, true), "knob-bipolar-0.25");
 }
 
+TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)
+{
+    // A slider holding a value that is not a number passes it on as its position; an unbounded
+    // position must not turn the arcs into endless loops.
+    Styled<orvnlib::OrvnKnob> knob (highlightColour);
+    knob.component.setBounds (0, 0, knobSize, knobSize);
+    const auto start = juce::MathConstants<float>::pi * 1.2f, end = juce::MathConstants<float>::pi * 2.8f;
+
+    const auto render = [&] (float position)
+    {
+        return drawInto (knobSize, knobSize, [&] (juce::Graphics& g) {
+            knob.lf.drawRotarySlider (g, 0, 0, knobSize, knobSize, position, start, end, knob.component);
+        });
+    };
+    const auto same = [] (const juce::Image& a, const juce::Image& b)
+    {
+        for (int y = 0; y < a.getHeight(); ++y)
+            for (int x = 0; x < a.getWidth(); ++x)
+                if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
+                    return false;
+        return true;
+    };
+
+    const auto atStart = render (0.0f), atEnd = render (1.0f);
+    constexpr auto inf = std::numeric_limits<float>::infinity();
+
+    for (const auto bipolar : { false, true })
+    {
+        knob.component.getProperties().set ("bipolar", bipolar);
+        for (const auto position : { std::numeric_limits<float>::quiet_NaN(), -inf, -1.0e30f, -1.0f })
+            EXPECT_TRUE (same (render (position), bipolar ? render (0.0f) : atStart)) << position;
+        for (const auto position : { inf, 1.0e30f, 2.0f })
+            EXPECT_TRUE (same (render (position), bipolar ? render (1.0f) : atEnd)) << position;
+    }
+
+    // A knob whose value is not a number paints like one at its minimum.
+    knob.component.getProperties().remove ("bipolar");
+    knob.component.setValue (std::numeric_limits<double>::quiet_NaN(), juce::dontSendNotification);
+    const auto nanImage = knob.snapshot();
+    knob.component.setValue (0.0, juce::dontSendNotification);
+    EXPECT_TRUE (same (nanImage, knob.snapshot()));
+}
+
 //==================================================================================================
 TEST (LookAndFeel, ButtonFaceByState)
 {
