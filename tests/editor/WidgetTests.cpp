@@ -170,29 +170,6 @@ TEST (IconButton, HighlightedIconTakesTheLookAndFeelsOnColourUnlessAlreadyHighli
     }
 }
 
-TEST (IconButton, FaceFollowsToggleStateAndIconSitsInsideIt)
-{
-    OVLookAndFeel lf;
-    auto button = makeButton (true);
-    button->setLookAndFeel (&lf);
-    button->setBounds (0, 0, 22, 22);
-    EXPECT_EQ (button->getName(), "icon_button");
-
-    for (const bool on : { false, true })
-    {
-        button->setToggleState (on, juce::dontSendNotification);
-        const auto image = button->createComponentSnapshot (button->getLocalBounds(), true);
-        const auto face = on ? juce::Colour (0xff000000) : juce::Colour (0xff2d2d2d);
-        EXPECT_EQ (image.getPixelAt (3, 11), face) << (on ? "on" : "off");
-
-        // The icon's middle (the filled circle) shows the plain icon when off, the highlighted one when on.
-        const auto middle = image.getPixelAt (11, 11);
-        EXPECT_EQ (middle, on ? highlightColour : juce::Colours::white);
-    }
-
-    button->setLookAndFeel (nullptr);
-}
-
 TEST (IconButton, EveryIconButtonOfTheEditorTakesTheEditorsOnColour)
 {
     QuorilAudioProcessor p;
