@@ -186,17 +186,30 @@ TEST (HostEditor, OpensAtTheStoredWidthKeepsItsAspectAndRemembersTheLastWidth)
 
     // The plug-in drew into the host's window, scaled by 1.25: black edges, the grey column
     // around the pad, and the black bar at the column's middle (design x 399..401).
-    if (auto* peer = window->getPeer())
-    {
-        const auto pixels = grabWindow ((unsigned long) (juce::pointer_sized_int) peer->getNativeHandle(), 1000, 625);
-        ASSERT_EQ (pixels.size(), (size_t) 1000 * 625) << "the window could not be read";
-        const auto at = [&] (int x, int y) { return pixels[(size_t) y * 1000 + (size_t) x]; };
-        EXPECT_EQ (at (1, 300), 0x000000u);
-        EXPECT_EQ (at (998, 623), 0x000000u);
-        EXPECT_EQ (at (491, 25), 0x191919u) << "design (393, 20)";
-        EXPECT_EQ (at (500, 25), 0x000000u) << "design (400, 20)";
-        EXPECT_EQ (at (491, 400), 0x191919u) << "design (393, 320)";
-    }
+    auto* peer = window->getPeer();
+    ASSERT_NE (peer, nullptr);
+    const auto windowId = (unsigned long) (juce::pointer_sized_int) peer->getNativeHandle();
+    const auto pixels = grabWindow (windowId, 1000, 625);
+    ASSERT_EQ (pixels.size(), (size_t) 1000 * 625) << "the window could not be read";
+    const auto at = [&] (int x, int y) { return pixels[(size_t) y * 1000 + (size_t) x]; };
+    EXPECT_EQ (at (1, 300), 0x000000u);
+    EXPECT_EQ (at (998, 400), 0x000000u);
+    EXPECT_EQ (at (491, 25), 0x191919u) << "design (393, 20)";
+    EXPECT_EQ (at (500, 25), 0x000000u) << "design (400, 20)";
+    EXPECT_EQ (at (491, 400), 0x191919u) << "design (393, 320)";
+
+    // The pad keeps repainting on its own timer, which runs through the host's run loop: its
+    // follower and particles move between two looks at the window.
+    pump (400);
+    const auto later = grabWindow (windowId, 1000, 625);
+    ASSERT_EQ (later.size(), pixels.size());
+    int changed = 0;
+    for (int y = 47; y < 373; ++y)
+        for (int x = 337; x < 663; ++x)
+            changed += later[(size_t) y * 1000 + (size_t) x] != at (x, y) ? 1 : 0;
+    EXPECT_GT (changed, 20) << "the pad did not repaint";
+    for (int y = 0; y < 625; y += 25)
+        EXPECT_EQ (later[(size_t) y * 1000 + 1], 0x000000u) << "left margin, row " << y;
 
     // The host asks for sizes of any shape; the plug-in's constrainer keeps width over height 1.6.
     struct Resize { int askedWidth, askedHeight, width, height; };
