@@ -58,7 +58,7 @@ bool near (juce::Colour a, juce::Colour b, int tolerance)
 }
 
 const juce::Colour black (0xff000000), panel (0xff191919), headerStrip (0xff141414), headerLine (0xff6f6f6f),
-    buttonFace (0xff2d2d2d), litButtonFace (0xff000000);
+    buttonFace (0xff2d2d2d), litButtonFace (0xff000000), knobCap (0xff2f2f2f);
 
 // The pad's own tint where nothing else is drawn: the highlight at alpha 0.1 over black.
 const juce::Colour padTint = juce::Colours::black.overlaidWith (juce::Colour (0x1a28afb0));
@@ -107,6 +107,27 @@ const Region fixedRegions[] = {
     { "global strip, right end", 795, 412, panel },
     { "footer, left end", 5, 421, panel },
     { "footer, right end", 795, 425, panel },
+    // Knob centres: the cap, inside the pointer's start.
+    { "in amp knob", 101, 392, knobCap },
+    { "diffusion left knob", 250, 392, knobCap },
+    { "diffusion right knob", 350, 392, knobCap },
+    { "out amp knob", 499, 392, knobCap },
+    { "dry/wet knob", 698, 392, knobCap },
+    { "x range knob", 140, 266, knobCap },
+    { "x rate knob", 224, 266, knobCap },
+    { "y range knob", 140, 311, knobCap },
+    { "y rate knob", 224, 311, knobCap },
+    { "grain size knob, left", 576, 81, knobCap },
+    { "grain size knob, right", 622, 81, knobCap },
+    { "size jitter knob, left", 708, 81, knobCap },
+    { "size jitter knob, right", 754, 81, knobCap },
+    { "grain rate knob, left", 576, 156, knobCap },
+    { "speed jitter knob, right", 754, 156, knobCap },
+    { "amp jitter knob, left", 576, 232, knobCap },
+    { "amp jitter knob, right", 622, 232, knobCap },
+    { "diffusion send knob", 731, 232, knobCap },
+    { "resonator frequency knob, left", 576, 308, knobCap },
+    { "resonator feedback knob, right", 754, 308, knobCap },
     { "pad, top left", 281, 49, padTint },
     { "pad, bottom right", 519, 287, padTint },
 };
@@ -221,7 +242,7 @@ TEST (EditorRender, ToggledButtonsAreLit)
 TEST (EditorRender, DISABLED_ReadmePicture)
 {
     QuorilAudioProcessor p;
-    const auto preset = p.factoryPresets.names.indexOf ("Orbit2");
+    const auto preset = p.factoryPresets.names.indexOf ("Orbit3");
     ASSERT_GE (preset, 0);
     p.applyStateTree (juce::ValueTree::fromXml (*p.factoryPresets.presets[(size_t) preset]));
 
