@@ -170,22 +170,28 @@ TEST (IconButton, HighlightedIconTakesTheLookAndFeelsOnColourUnlessAlreadyHighli
     }
 }
 
-TEST (IconButton, EveryIconButtonOfTheEditorTakesTheEditorsOnColour)
+TEST (IconButton, EveryIconButtonOfTheEditorShowsItsPressedIconInAColour)
 {
     QuorilAudioProcessor p;
     std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
 
+    int buttons = 0;
     std::function<void (juce::Component&)> check = [&] (juce::Component& c)
     {
         if (auto* button = dynamic_cast<IconButtonControl*> (&c))
         {
-            EXPECT_EQ (button->getOnImageColour(), lookAndFeelOnColour) << c.getParentComponent()->getName();
+            ++buttons;
+            EXPECT_EQ (button->getOnImageColour(), lookAndFeelOnColour);
+            const auto pressed = coloursOf (button->getDownImage());
+            EXPECT_FALSE (pressed.empty());
+            EXPECT_EQ (pressed.count (0xffffffff), 0u) << "the highlighted copy shows no white";
         }
 
         for (auto* child : c.getChildren())
             check (*child);
     };
     check (*editor);
+    EXPECT_GT (buttons, 0);
 
     p.editorBeingDeleted (editor.get());
 }
