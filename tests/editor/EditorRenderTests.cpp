@@ -1,6 +1,7 @@
-// The whole window rendered as a picture: colours of the layout's regions at known points, at two
-// window widths and two output levels, and the header buttons lit for the selected pole. The
-// pictures are kept under the test output folder to be looked at.
+// The whole window rendered as a picture: colours of the layout's regions, panel headers, knobs and
+// the pad at known points, at two window widths and two output levels, artwork present where it
+// belongs, and toggled buttons lit against unlit ones. The pictures are kept under the test output
+// folder to be looked at.
 
 #include <gtest/gtest.h>
 
@@ -70,7 +71,7 @@ struct Region
     juce::Colour colour;
 };
 
-// Regions of the layout whose colour does not depend on the state shown.
+// Points whose colour a fresh processor's state fixes (the pad's tint: trajectory off, dot in the middle).
 const Region fixedRegions[] = {
     { "left margin", 1, 250, black },
     { "right margin", 799, 250, black },
