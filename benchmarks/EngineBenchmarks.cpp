@@ -120,63 +120,56 @@ void BM_JuceReverb (benchmark::State& state)
     report (state, reverbSecondsPerBlock);
 }
 
-void BM_ProcessBlock (benchmark::State& state)
+// A processor at the benchmark's rate and block size with generated settings, warmed up, on the
+// AVX2 or the SSE2 path (the AVX2 path is allowed again afterwards).
+struct WarmProcessor
 {
-    juce::ScopedNoDenormals noDenormals;
-    quoril::engine::allowAvx2 = state.range (1) != 0;
-    QuorilAudioProcessor p;
-    p.prepareToPlay (sampleRate, blockSize);
-    generateSettings (p, (int) state.range (0), 1234u);
+    WarmProcessor (int density, bool avx2)
+        : pathChosen ((quoril::engine::allowAvx2 = avx2, true))
+    {
+        p.prepareToPlay (sampleRate, blockSize);
+        generateSettings (p, density, 1234u);
 
-    juce::AudioBuffer<float> buffer (2, blockSize);
-    juce::MidiBuffer midi;
-    juce::Random random (1);
-    int blockIndex = 0;
+        for (int i = 0; i < warmUpBlocks; ++i)
+            processNextBlock();
+    }
 
-    for (int i = 0; i < warmUpBlocks; ++i)
+    ~WarmProcessor() { quoril::engine::allowAvx2 = true; }
+
+    void processNextBlock()
     {
         fillInput (buffer, random, blockIndex++);
         p.processBlock (buffer, midi);
     }
 
-    report (state, timePerBlock (state, buffer, random, blockIndex, [&] { p.processBlock (buffer, midi); }));
-    quoril::engine::allowAvx2 = true;
+    juce::ScopedNoDenormals noDenormals;
+    bool pathChosen;
+    QuorilAudioProcessor p;
+    juce::AudioBuffer<float> buffer { 2, blockSize };
+    juce::MidiBuffer midi;
+    juce::Random random { 1 };
+    int blockIndex = 0;
+};
+
+void BM_ProcessBlock (benchmark::State& state)
+{
+    WarmProcessor warm ((int) state.range (0), state.range (1) != 0);
+    report (state, timePerBlock (state, warm.buffer, warm.random, warm.blockIndex, [&] { warm.p.processBlock (warm.buffer, warm.midi); }));
 }
 
 // The blocks that --count= runs after the warm-up, kept apart for instruction counting (valgrind
 // --tool=callgrind --toggle-collect='*processCountedBlocks*').
-[[gnu::noinline]] void processCountedBlocks (QuorilAudioProcessor& p, juce::AudioBuffer<float>& buffer, juce::MidiBuffer& midi,
-                                             juce::Random& random, int& blockIndex, int numBlocks)
+[[gnu::noinline]] void processCountedBlocks (WarmProcessor& warm, int numBlocks)
 {
     for (int i = 0; i < numBlocks; ++i)
-    {
-        fillInput (buffer, random, blockIndex++);
-        p.processBlock (buffer, midi);
-    }
+        warm.processNextBlock();
 }
 
 // BM_ProcessBlock's set-up and warm-up, then numBlocks blocks untimed.
 void countBlocks (int density, bool avx2, int numBlocks)
 {
-    juce::ScopedNoDenormals noDenormals;
-    quoril::engine::allowAvx2 = avx2;
-    QuorilAudioProcessor p;
-    p.prepareToPlay (sampleRate, blockSize);
-    generateSettings (p, density, 1234u);
-
-    juce::AudioBuffer<float> buffer (2, blockSize);
-    juce::MidiBuffer midi;
-    juce::Random random (1);
-    int blockIndex = 0;
-
-    for (int i = 0; i < warmUpBlocks; ++i)
-    {
-        fillInput (buffer, random, blockIndex++);
-        p.processBlock (buffer, midi);
-    }
-
-    processCountedBlocks (p, buffer, midi, random, blockIndex, numBlocks);
-    quoril::engine::allowAvx2 = true;
+    WarmProcessor warm (density, avx2);
+    processCountedBlocks (warm, numBlocks);
 }
 
 // One granulizer alone, 512-sample blocks at 48 kHz; the counter is the time per grain and sample.

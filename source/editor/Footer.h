@@ -76,6 +76,7 @@ private:
     // Applies a state document with processing suspended; names it after the file when the
     // document named nothing. Returns false (and changes nothing) when the file is not readable.
     bool loadPresetFile (const juce::File& file);
+    void stepPreset (bool forward);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (Footer)
 };

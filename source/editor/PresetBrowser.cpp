@@ -174,29 +174,17 @@ void Footer::loadPendingPresetFile()
 //==============================================================================
 void Footer::onNextPresetClicked()
 {
-    const auto current = processor.getPresetName();
-    const auto& factoryNames = processor.factoryPresets.names;
-    const int numFactory = factoryNames.size();
-
-    if (const int i = factoryNames.indexOf (current); i >= 0)
-    {
-        loadFactoryPreset (i < numFactory - 1 ? i + 1 : 0);
-        return;
-    }
-
-    const auto userNames = getUserPresetNames();
-
-    if (userNames.isEmpty())
-    {
-        loadFactoryPreset (0);
-        return;
-    }
-
-    const int j = userNames.indexOf (current);
-    loadUserPreset (userNames, (j >= 0 && j < userNames.size() - 1) ? j + 1 : 0);
+    stepPreset (true);
 }
 
 void Footer::onPreviousPresetClicked()
+{
+    stepPreset (false);
+}
+
+// Next and previous stay in the list that holds the current name: the factory list when the name
+// is a factory preset's, otherwise the user list (factory preset 0 when there is no user preset).
+void Footer::stepPreset (bool forward)
 {
     const auto current = processor.getPresetName();
     const auto& factoryNames = processor.factoryPresets.names;
@@ -204,7 +192,10 @@ void Footer::onPreviousPresetClicked()
 
     if (const int i = factoryNames.indexOf (current); i >= 0)
     {
-        loadFactoryPreset (i >= 1 ? i - 1 : numFactory - 1);
+        if (forward)
+            loadFactoryPreset (i < numFactory - 1 ? i + 1 : 0);
+        else
+            loadFactoryPreset (i >= 1 ? i - 1 : numFactory - 1);
         return;
     }
 
@@ -216,7 +207,12 @@ void Footer::onPreviousPresetClicked()
         return;
     }
 
-    const int j = userNames.indexOf (current);
-    loadUserPreset (userNames, j >= 1 ? j - 1 : (j == 0 ? userNames.size() - 1 : 0));
+    const int j = userNames.indexOf (current), n = userNames.size();
+
+    if (forward)
+        loadUserPreset (userNames, (j >= 0 && j < n - 1) ? j + 1 : 0);
+    else
+        loadUserPreset (userNames, j >= 1 ? j - 1 : (j == 0 ? n - 1 : 0));
 }
+
 } // namespace quoril
