@@ -1,29 +1,18 @@
-// The editor window: layout of the 800 x 500 design, scaling to the window's width, and the
-// width kept in the per-user settings file.
+// The editor window: where every panel and its children sit in the 800 x 500 design, scaling to
+// the window's width and the width kept in the settings file, the icons of every button, and
+// controller learn from every knob of the window.
 
-#include <gtest/gtest.h>
+#include "EditorTestSupport.h"
 
-#include "editor/QuorilAudioProcessorEditor.h"
+#include "editor/EditorShared.h"
+#include "orvn/IconButtonControl.h"
 #include "orvn/OrvnKnob.h"
-#include "processor/QuorilAudioProcessor.h"
+
+using namespace editortest;
 
 namespace
 {
 using Rect = juce::Rectangle<int>;
-
-struct OpenEditor
-{
-    explicit OpenEditor (QuorilAudioProcessor& p) : processor (p), editor (p.createEditorIfNeeded()) {}
-    ~OpenEditor()
-    {
-        processor.editorBeingDeleted (editor.get());
-    }
-
-    auto& main() { return dynamic_cast<QuorilAudioProcessorEditor&> (*editor).mainComponent; }
-
-    QuorilAudioProcessor& processor;
-    std::unique_ptr<juce::AudioProcessorEditor> editor;
-};
 
 void storeWidth (QuorilAudioProcessor& p, const juce::var& value)
 {
@@ -34,46 +23,133 @@ void storeWidth (QuorilAudioProcessor& p, const juce::var& value)
 }
 } // namespace
 
-TEST (EditorWindow, ChildrenSitAtTheirDesignRectangles)
+TEST (EditorWindow, EveryChildSitsAtItsDesignRectangle)
 {
     QuorilAudioProcessor p;
     storeWidth (p, 800);
     OpenEditor open (p);
     auto& main = open.main();
+    auto& world = main.worldControls;
+    auto& global = main.globalControls;
+    auto& trajectory = main.trajectoryControls;
+    auto& footer = main.footer;
+    auto& engine = *main.editorsPanel.editors[0];
 
-    EXPECT_EQ (main.getBounds(), Rect (0, 0, 800, 500));
-    EXPECT_EQ (main.footer.getBounds(), Rect (2, 418, 796, 80));
-    EXPECT_EQ (main.globalControls.getBounds(), Rect (2, 336, 796, 80));
-    EXPECT_EQ (main.worldControls.getBounds(), Rect (2, 2, 265, 165));
-    EXPECT_EQ (main.trajectoryControls.getBounds(), Rect (2, 169, 265, 165));
-    EXPECT_EQ (main.editorsPanel.getBounds(), Rect (533, 2, 265, 332));
+    struct Placement { const char* name; const juce::Component* component; Rect bounds; };
+    std::vector<Placement> placements = {
+        { "main", &main, { 0, 0, 800, 500 } },
+        { "footer", &footer, { 2, 418, 796, 80 } },
+        { "global", &global, { 2, 336, 796, 80 } },
+        { "world", &world, { 2, 2, 265, 165 } },
+        { "trajectory", &trajectory, { 2, 169, 265, 165 } },
+        { "editors", &main.editorsPanel, { 533, 2, 265, 332 } },
+        { "pad", main.pad.get(), { 269, 37, 262, 262 } },
+
+        { "world header", world.header.get(), { 0, 0, 265, 30 } },
+        { "all engines", world.regenerateAllButton.get(), { 116, 81, 32, 32 } },
+        { "top left", world.regenerateButtons[0].get(), { 54, 51, 24, 24 } },
+        { "top right", world.regenerateButtons[1].get(), { 186, 51, 24, 24 } },
+        { "bottom left", world.regenerateButtons[2].get(), { 54, 119, 24, 24 } },
+        { "bottom right", world.regenerateButtons[3].get(), { 186, 119, 24, 24 } },
+
+        { "IN AMP caption", &global.inAmpCaption, { 0, 0, 199, 32 } },
+        { "DIFFUSION caption", &global.diffusionCaption, { 199, 0, 199, 32 } },
+        { "OUT AMP caption", &global.outAmpCaption, { 398, 0, 199, 32 } },
+        { "DRY/WET caption", &global.dryWetCaption, { 597, 0, 199, 32 } },
+        { "in amp", global.inAmpKnob.get(), { 79, 36, 40, 40 } },
+        { "diffusion L", global.diffusionLeft.get(), { 228, 36, 40, 40 } },
+        { "L caption", &global.leftCaption, { 272, 36, 16, 40 } },
+        { "R caption", &global.rightCaption, { 308, 36, 16, 40 } },
+        { "diffusion R", global.diffusionRight.get(), { 328, 36, 40, 40 } },
+        { "out amp", global.outAmpKnob.get(), { 477, 36, 40, 40 } },
+        { "dry/wet", global.dryWetKnob.get(), { 676, 36, 40, 40 } },
+
+        { "trajectory header", trajectory.header.get(), { 0, 0, 265, 30 } },
+        { "switch", trajectory.onOffButton.get(), { 12, 40, 24, 24 } },
+        { "random", trajectory.randomizeButton.get(), { 60, 40, 24, 24 } },
+        { "RANGE", &trajectory.rangeLabel, { 96, 30, 84, 45 } },
+        { "RATE", &trajectory.rateLabel, { 180, 30, 85, 45 } },
+        { "X", &trajectory.xLabel, { 0, 75, 96, 45 } },
+        { "Y", &trajectory.yLabel, { 0, 120, 96, 45 } },
+        { "x range", trajectory.xRangeKnob.get(), { 120, 79, 36, 36 } },
+        { "x rate", trajectory.xRateKnob.get(), { 204, 79, 36, 36 } },
+        { "y range", trajectory.yRangeKnob.get(), { 120, 124, 36, 36 } },
+        { "y rate", trajectory.yRateKnob.get(), { 204, 124, 36, 36 } },
+
+        { "previous", footer.previousButton.get(), { 265, 28, 24, 24 } },
+        { "preset", &footer.presetButton, { 297, 28, 202, 24 } },
+        { "next", footer.nextButton.get(), { 507, 28, 24, 24 } },
+        { "menu", footer.menuButton.get(), { 539, 28, 24, 24 } },
+
+        { "engine editor", &engine, { 0, 0, 265, 332 } },
+        { "engine header", engine.header.get(), { 0, 0, 265, 30 } },
+        { "diff send", engine.diffSend->knob.get(), { 182, 214, 32, 32 } },
+        { "size", engine.grainKnobsLeft[0], { 27, 63, 32, 32 } },
+        { "size jitter", engine.grainKnobsLeft[2], { 159, 63, 32, 32 } },
+        { "speed", engine.grainKnobsLeft[1], { 27, 138, 32, 32 } },
+        { "speed jitter", engine.grainKnobsLeft[3], { 159, 138, 32, 32 } },
+        { "amp jitter", engine.grainKnobsLeft[4], { 27, 214, 32, 32 } },
+        { "freq", engine.resonatorKnobsLeft[0], { 27, 290, 32, 32 } },
+        { "feed", engine.resonatorKnobsLeft[1], { 159, 290, 32, 32 } },
+    };
+    // The right channel's knob 46 right of the left one.
+    for (int i = 0; i < 5; ++i)
+        placements.push_back ({ "grain R", engine.grainKnobsRight[i], engine.grainKnobsLeft[i]->getBounds().translated (46, 0) });
+    for (int i = 0; i < 2; ++i)
+        placements.push_back ({ "reso R", engine.resonatorKnobsRight[i], engine.resonatorKnobsLeft[i]->getBounds().translated (46, 0) });
+
+    for (const auto& pl : placements)
+    {
+        ASSERT_NE (pl.component, nullptr) << pl.name;
+        EXPECT_EQ (pl.component->getBounds(), pl.bounds) << pl.name;
+    }
     EXPECT_EQ (main.padArea, juce::Rectangle<float> (269, 2, 262, 332));
-    EXPECT_EQ (main.pad->getBounds(), Rect (269, 37, 262, 262));
+
+    struct Caption { const juce::Label* label; const char* text; Rect bounds; };
+    const Caption captions[] = {
+        { engine.grainCaptions[0], "GRAIN SIZE", { 0, 30, 132, 24 } },
+        { engine.grainCaptions[2], "JITTER", { 132, 30, 133, 24 } },
+        { engine.grainCaptions[1], "GRAIN RATE", { 0, 105, 132, 24 } },
+        { engine.grainCaptions[3], "JITTER", { 132, 105, 133, 24 } },
+        { engine.grainCaptions[4], "GRAIN AMP JITTER", { 0, 180, 132, 24 } },
+        { engine.diffSend->caption.get(), "DIFF SEND", { 132, 180, 133, 24 } },
+        { engine.resonatorCaptions[0], "RESO FREQ", { 0, 256, 132, 24 } },
+        { engine.resonatorCaptions[1], "RESO FEED", { 132, 256, 133, 24 } },
+    };
+    for (const auto& c : captions)
+    {
+        EXPECT_EQ (c.label->getText(), c.text);
+        EXPECT_EQ (c.label->getBounds(), c.bounds) << c.text;
+    }
+
+    // The pole header buttons beside their corners of the pad, above the panels.
+    const int rowY[] = { 8, 8, 305, 305 };
+    const int columnX[2][4] = { { 280, 308, 337, 366 }, { 411, 439, 468, 497 } };
+    for (int pole = 0; pole < 4; ++pole)
+    {
+        auto& h = open.header (pole);
+        const juce::Component* buttons[] = { h.editButton.get(), h.linkButton.get(), h.copyButton.get(), h.pasteButton.get() };
+        for (int i = 0; i < 4; ++i)
+        {
+            EXPECT_EQ (buttons[i]->getBounds(), Rect (columnX[pole % 2][i], rowY[pole], 22, 22)) << pole << " " << i;
+            EXPECT_GT (main.getIndexOfChildComponent (buttons[i]), main.getIndexOfChildComponent (&footer));
+        }
+    }
 
     // The pad is the lowest child; the panels follow in their order.
-    ASSERT_GE (main.getNumChildComponents(), 6);
-    const juce::Component* expectedOrder[] = { main.pad.get(), &main.worldControls, &main.trajectoryControls,
-                                               &main.editorsPanel, &main.globalControls, &main.footer };
+    const juce::Component* order[] = { main.pad.get(), &world, &trajectory, &main.editorsPanel, &global, &footer };
     for (int i = 0; i < 6; ++i)
-        EXPECT_EQ (main.getChildComponent (i), expectedOrder[i]) << i;
+        EXPECT_EQ (main.getChildComponent (i), order[i]) << i;
 }
 
 TEST (EditorWindow, ScalesToTheStoredWidth)
 {
     struct Case { juce::var stored; int width, height; };
     const Case cases[] = {
-        { 800, 800, 500 },
-        { 1000, 1000, 625 },
-        { 801, 801, 500 },  // 500.625 truncated
-        { 640, 640, 400 },
+        { 800, 800, 500 }, { 1000, 1000, 625 }, { 801, 801, 500 } /* 500.625 truncated */, { 640, 640, 400 },
         // A damaged setting opens at the design size rather than a useless or gigantic window.
-        { 0, 800, 500 },
-        { -300, 800, 500 },
-        { 199, 800, 500 },
-        { 100000, 800, 500 },
-        { "wide", 800, 500 },
-        { "12abc", 800, 500 },
-        { "", 800, 500 },
+        { 0, 800, 500 }, { -300, 800, 500 }, { 199, 800, 500 }, { 100000, 800, 500 },
+        { "wide", 800, 500 }, { "12abc", 800, 500 }, { "", 800, 500 },
     };
 
     for (const auto& c : cases)
@@ -103,83 +179,85 @@ TEST (EditorWindow, ResizingStoresTheWidthOnlyWhenItChanged)
         << "written at once, not by the delayed save";
 
     ASSERT_TRUE (file.deleteFile());
-    open.editor->setSize (640, 401); // the width is unchanged
+    open.editor->setSize (640, 401);
     EXPECT_FALSE (file.exists()) << "an unchanged width is not written again";
 
     EXPECT_EQ (open.editor->getConstrainer()->getMinimumWidth(), 200);
     EXPECT_DOUBLE_EQ (open.editor->getConstrainer()->getFixedAspectRatio(), 1.6);
 }
 
-TEST (EditorWindow, PoleHeaderButtonsSitBesideTheirCorners)
+// The icons are made before the window has its look-and-feel; their pressed (and toggled-on) copy
+// still takes the right colour, in the first window as in later ones: the footer's the
+// look-and-feel's on-colour, all others the highlight. A lit button shows that copy.
+TEST (EditorWindow, EveryIconIsWhiteAndItsPressedCopyColoured)
 {
-    QuorilAudioProcessor p;
-    OpenEditor open (p);
-    auto& main = open.main();
+    const juce::Colour onColour (0xff2660a4);
+    QuorilAudioProcessor first, second;
+    OpenEditor a (first), b (second);
 
-    const int rowY[] = { 8, 8, 305, 305 };
-    const int columnX[2][4] = { { 280, 308, 337, 366 }, { 411, 439, 468, 497 } };
-
-    for (int pole = 0; pole < 4; ++pole)
+    for (auto* open : { &a, &b })
     {
-        const auto& header = main.engineHeaders[(size_t) pole];
-        const juce::Component* buttons[] = { header.editButton.get(), header.linkButton.get(),
-                                             header.copyButton.get(), header.pasteButton.get() };
-        for (int i = 0; i < 4; ++i)
+        auto& footer = open->main().footer;
+        int buttons = 0;
+        std::function<void (juce::Component&)> check = [&] (juce::Component& c)
         {
-            ASSERT_NE (buttons[i], nullptr);
-            EXPECT_EQ (buttons[i]->getBounds(), Rect (columnX[pole % 2][i], rowY[pole], 22, 22)) << pole << " " << i;
-            EXPECT_GT (main.getIndexOfChildComponent (buttons[i]), main.getIndexOfChildComponent (&main.footer))
-                << "header buttons lie above the panels";
-        }
+            if (auto* button = dynamic_cast<orvn::gui::IconButtonControl*> (&c))
+            {
+                ++buttons;
+                const bool inFooter = footer.isParentOf (button);
+                const auto highlighted = only (inFooter ? onColour : highlightColour);
+                EXPECT_EQ (button->getOnImageColour(), onColour);
+                EXPECT_EQ (coloursOf (button->getNormalImage()), button->getToggleState() ? highlighted : only (juce::Colours::white))
+                    << button->getTooltip();
+                EXPECT_EQ (coloursOf (button->getDownImage()), highlighted) << button->getTooltip();
+            }
+            for (auto* child : c.getChildren())
+                check (*child);
+        };
+        check (*open->editor);
+        EXPECT_EQ (buttons, 16 + 5 + 2 + 3);
     }
 }
 
-// Every knob that stands for a host parameter offers controller learn through the footer's
-// manager; the engine-setting knobs and the diffuser's feedback (no host parameters) do not.
-TEST (EditorWindow, HostParameterKnobsLearnControllersThroughTheFooter)
+// Every knob that stands for a host parameter learns a controller through the footer's manager;
+// the engine-setting knobs and the diffuser's feedback (no host parameters) do not.
+TEST (EditorWindow, HostParameterKnobsLearnControllersEndToEnd)
 {
     QuorilAudioProcessor p;
     OpenEditor open (p);
-    auto& main = open.main();
 
-    juce::StringArray learnIds;
-    orvnlib::OrvnKnob* inGainKnob = nullptr;
-    main.forEachLearnTarget ([&] (orvnlib::MIDITarget& target)
+    std::vector<orvnlib::OrvnKnob*> learning, notLearning;
+    open.main().forEachLearnTarget ([&] (orvnlib::MIDITarget& target)
     {
-        if (target.parameterID.isEmpty())
-            return;
-        learnIds.add (target.parameterID);
-        if (target.parameterID == "in_gain")
-            inGainKnob = dynamic_cast<orvnlib::OrvnKnob*> (&target);
+        auto* knob = dynamic_cast<orvnlib::OrvnKnob*> (&target);
+        ASSERT_NE (knob, nullptr);
+        (knob->parameterID.isEmpty() ? notLearning : learning).push_back (knob);
     });
-    learnIds.sort (false);
 
-    juce::StringArray expected { "dry_wet", "in_gain", "out_gain", "pole_a_diff", "pole_b_diff", "pole_c_diff",
-                                 "pole_d_diff", "x_traj_amount", "x_traj_range", "y_traj_amount", "y_traj_range" };
-    EXPECT_EQ (learnIds, expected);
-    ASSERT_NE (inGainKnob, nullptr);
+    juce::StringArray ids;
+    for (auto* knob : learning)
+        ids.add (knob->parameterID);
+    ids.sort (false);
+    EXPECT_EQ (ids, juce::StringArray ({ "dry_wet", "in_gain", "out_gain", "pole_a_diff", "pole_b_diff", "pole_c_diff",
+                                         "pole_d_diff", "x_traj_amount", "x_traj_range", "y_traj_amount", "y_traj_range" }));
+    EXPECT_FALSE (notLearning.empty());
 
-    // Move controller 21, ask the knob to learn it, then the controller drives "in_gain".
-    juce::MidiBuffer midi;
-    midi.addEvent (juce::MidiMessage::controllerEvent (1, 21, 10), 0);
-    p.midiMap.processMidi (midi, p.parameters);
-    inGainKnob->handleCCMenuResult (orvnlib::OrvnKnob::assignItemId);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (50);
+    // Move a controller, ask the knob to learn it; then the controller drives the knob's parameter.
+    int cc = 20;
+    for (auto* knob : learning)
+    {
+        SCOPED_TRACE (knob->parameterID);
+        p.midiMap.processMidi (controller (++cc, 10), p.parameters);
+        knob->handleCCMenuResult (orvnlib::OrvnKnob::assignItemId);
+        runMessageLoop (20);
+        EXPECT_EQ ((int) p.midiMap.mapTree.getChildWithName (knob->parameterID).getProperty ("cc", -1), cc);
+        p.midiMap.processMidi (controller (cc, 127), p.parameters);
+        EXPECT_FLOAT_EQ (p.parameters.getParameter (knob->parameterID)->getValue(), 1.0f);
+    }
 
-    EXPECT_EQ ((int) p.midiMap.mapTree.getChildWithName ("in_gain").getProperty ("cc", -1), 21);
-    midi.clear();
-    midi.addEvent (juce::MidiMessage::controllerEvent (1, 21, 127), 0);
-    p.midiMap.processMidi (midi, p.parameters);
-    EXPECT_FLOAT_EQ (p.parameters.getParameter ("in_gain")->getValue(), 1.0f);
-}
-
-// The footer's icons were made before the window had its look-and-feel; they still take its
-// pressed colour, in the first window as in later ones.
-TEST (EditorWindow, FooterIconsTakeTheWindowsPressedColour)
-{
-    QuorilAudioProcessor first, second;
-    OpenEditor a (first);
-    OpenEditor b (second);
-    EXPECT_EQ (a.main().footer.menuButton->getOnImageColour(), juce::Colour (0xff2660a4));
-    EXPECT_EQ (b.main().footer.menuButton->getOnImageColour(), juce::Colour (0xff2660a4));
+    const auto before = bindingsOf (p.midiMap.mapTree);
+    for (auto* knob : notLearning)
+        knob->handleCCMenuResult (orvnlib::OrvnKnob::assignItemId);
+    runMessageLoop (20);
+    EXPECT_EQ (bindingsOf (p.midiMap.mapTree), before);
 }

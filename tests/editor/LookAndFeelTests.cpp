@@ -1,61 +1,23 @@
 // The editor's look-and-feel: its colour table, its fonts and typeface, and what its drawing
 // operations put on screen, checked as colours at known pixels of rendered widgets.
 
-#include <gtest/gtest.h>
+#include "EditorTestSupport.h"
 
 #include "QuorilBinaryData.h"
 #include "editor/EditorShared.h"
 #include "orvn/OVLookAndFeel.h"
 #include "orvn/OrvnKnob.h"
 
+using namespace editortest;
 
 namespace
 {
 using orvn::gui::OVLookAndFeel;
 
-::testing::AssertionResult near (juce::Colour actual, juce::Colour expected, int tolerance = 3)
+juce::Typeface::Ptr orbitron()
 {
-    const auto diff = [] (juce::uint8 a, juce::uint8 b) { return std::abs ((int) a - (int) b); };
-    const auto worst = juce::jmax (diff (actual.getAlpha(), expected.getAlpha()), diff (actual.getRed(), expected.getRed()),
-                                   diff (actual.getGreen(), expected.getGreen()), diff (actual.getBlue(), expected.getBlue()));
-    if (worst <= tolerance)
-        return ::testing::AssertionSuccess();
-
-    return ::testing::AssertionFailure() << "colour " << actual.toDisplayString (true) << ", expected "
-                                         << expected.toDisplayString (true);
-}
-
-// The opaque colour that `top` drawn over the opaque `bottom` gives.
-juce::Colour over (juce::Colour bottom, juce::Colour top)
-{
-    return bottom.overlaidWith (top);
-}
-
-void savePng (const juce::Image& image, const juce::String& name)
-{
-    const juce::File dir (QUORIL_TEST_OUTPUT_DIR);
-    dir.createDirectory();
-    const auto file = dir.getChildFile (name + ".png");
-    file.deleteFile();
-    juce::FileOutputStream out (file);
-    juce::PNGImageFormat().writeImageToStream (image, out);
-}
-
-juce::Image drawInto (int width, int height, const std::function<void (juce::Graphics&)>& draw)
-{
-    juce::Image image (juce::Image::ARGB, width, height, true);
-    juce::Graphics g (image);
-    draw (g);
-    return image;
-}
-
-bool isBlank (const juce::Image& image)
-{
-    for (int y = 0; y < image.getHeight(); ++y)
-        for (int x = 0; x < image.getWidth(); ++x)
-            if (image.getPixelAt (x, y).getAlpha() != 0)
-                return false;
-    return true;
+    return juce::Typeface::createSystemTypefaceFor (QuorilBinaryData::Orbitron_500Medium_ttf,
+                                                    (size_t) QuorilBinaryData::Orbitron_500Medium_ttfSize);
 }
 
 // Keeps a component on a look-and-feel for the length of a test.
@@ -82,27 +44,19 @@ TEST (LookAndFeel, ColourTable)
 {
     OVLookAndFeel lf;
 
+    using S = juce::Slider;
+    using T = juce::TooltipWindow;
+    using B = juce::TextButton;
     const std::pair<int, juce::uint32> table[] = {
-        { juce::Slider::rotarySliderFillColourId, 0xff2660a4 },
-        { juce::Slider::textBoxTextColourId, 0xff2660a4 },
-        { juce::TextButton::textColourOnId, 0xff2660a4 },
-        { juce::ResizableWindow::backgroundColourId, 0xff191919 },
-        { juce::Slider::backgroundColourId, 0xff343434 },
-        { juce::BubbleComponent::backgroundColourId, 0xff000000 },
-        { juce::BubbleComponent::outlineColourId, 0xff343434 },
-        { juce::TooltipWindow::textColourId, 0xffffffff },
-        { juce::TooltipWindow::backgroundColourId, 0xff000000 },
-        { juce::TooltipWindow::outlineColourId, 0xff343434 },
-        { juce::Slider::textBoxBackgroundColourId, 0xff000000 },
-        { juce::Slider::textBoxOutlineColourId, 0xff343434 },
-        { juce::ComboBox::backgroundColourId, 0xff2d2d2d },
-        { juce::PopupMenu::backgroundColourId, 0xff111111 },
-        { juce::PopupMenu::highlightedBackgroundColourId, 0xff343434 },
-        { juce::TextButton::buttonColourId, 0xff2d2d2d },
-        { juce::TextButton::buttonOnColourId, 0xff000000 },
-        { juce::TextButton::textColourOffId, 0xffffffff },
-        // Kept from the base's dark scheme; the slider thumbs are drawn with it.
-        { juce::Slider::thumbColourId, 0xff42a2c8 },
+        { S::rotarySliderFillColourId, 0xff2660a4 }, { S::textBoxTextColourId, 0xff2660a4 }, { B::textColourOnId, 0xff2660a4 },
+        { juce::ResizableWindow::backgroundColourId, 0xff191919 }, { S::backgroundColourId, 0xff343434 },
+        { juce::BubbleComponent::backgroundColourId, 0xff000000 }, { juce::BubbleComponent::outlineColourId, 0xff343434 },
+        { T::textColourId, 0xffffffff }, { T::backgroundColourId, 0xff000000 }, { T::outlineColourId, 0xff343434 },
+        { S::textBoxBackgroundColourId, 0xff000000 }, { S::textBoxOutlineColourId, 0xff343434 },
+        { juce::ComboBox::backgroundColourId, 0xff2d2d2d }, { juce::PopupMenu::backgroundColourId, 0xff111111 },
+        { juce::PopupMenu::highlightedBackgroundColourId, 0xff343434 }, { B::buttonColourId, 0xff2d2d2d },
+        { B::buttonOnColourId, 0xff000000 }, { B::textColourOffId, 0xffffffff },
+        { S::thumbColourId, 0xff42a2c8 }, // kept from the base's dark scheme; the slider thumbs are drawn with it
     };
 
     for (const auto& [id, argb] : table)
@@ -112,8 +66,7 @@ TEST (LookAndFeel, ColourTable)
 TEST (LookAndFeel, WidgetFontsArePlainTwelvePointInTheEmbeddedTypeface)
 {
     OVLookAndFeel lf;
-    lf.setDefaultSansSerifTypeface (juce::Typeface::createSystemTypefaceFor (
-        QuorilBinaryData::Orbitron_500Medium_ttf, (size_t) QuorilBinaryData::Orbitron_500Medium_ttfSize));
+    lf.setDefaultSansSerifTypeface (orbitron());
 
     juce::TextButton button;
     juce::ComboBox box;
@@ -137,8 +90,7 @@ TEST (LookAndFeel, TextRendersInTheEmbeddedTypeface)
     {
         Styled<juce::TextButton> button ("QUORIL 0.5");
         if (embedded)
-            button.lf.setDefaultSansSerifTypeface (juce::Typeface::createSystemTypefaceFor (
-                QuorilBinaryData::Orbitron_500Medium_ttf, (size_t) QuorilBinaryData::Orbitron_500Medium_ttfSize));
+            button.lf.setDefaultSansSerifTypeface (orbitron());
         juce::LookAndFeel::setDefaultLookAndFeel (&button.lf);
         button.component.setBounds (0, 0, 120, 24);
         auto image = button.snapshot();
@@ -149,9 +101,6 @@ TEST (LookAndFeel, TextRendersInTheEmbeddedTypeface)
 
     const auto withOrbitron = render (true);
     const auto withoutIt = render (false);
-    savePng (withOrbitron, "text-button-orbitron");
-    savePng (withoutIt, "text-button-fallback");
-
     int differing = 0;
     for (int y = 0; y < 24; ++y)
         for (int x = 0; x < 120; ++x)
@@ -168,7 +117,7 @@ namespace
 constexpr int knobSize = 60;
 const juce::Colour track (0xff464646), body (0xff282828), cap (0xff2f2f2f);
 
-juce::Image renderKnob (double value, const juce::var& bipolar, bool enabled, const juce::String& pngName = {})
+juce::Image renderKnob (double value, const juce::var& bipolar, bool enabled)
 {
     Styled<orvnlib::OrvnKnob> knob (highlightColour);
     knob.component.setBounds (0, 0, knobSize, knobSize);
@@ -177,10 +126,7 @@ juce::Image renderKnob (double value, const juce::var& bipolar, bool enabled, co
     if (! bipolar.isVoid())
         knob.component.getProperties().set ("bipolar", bipolar);
 
-    auto image = knob.snapshot();
-    if (pngName.isNotEmpty())
-        savePng (image, pngName);
-    return image;
+    return knob.snapshot();
 }
 
 juce::Colour wedgeOnTrack (bool enabled)
@@ -206,7 +152,7 @@ TEST (LookAndFeel, KnobPartsAndTheirColoursEnabledAndDisabled)
     {
         SCOPED_TRACE (enabled ? "enabled" : "disabled");
         // At 0.5 the pointer stands at the top and the wedge covers the left half of the range.
-        const auto image = renderKnob (0.5, {}, enabled, enabled ? "knob-enabled" : "knob-disabled");
+        const auto image = renderKnob (0.5, {}, enabled);
 
         EXPECT_TRUE (near (image.getPixelAt (3, 29), wedgeOnTrack (enabled))) << "value ring, left";
         EXPECT_TRUE (near (image.getPixelAt (56, 29), track)) << "value ring, right";
@@ -255,7 +201,6 @@ TEST (LookAndFeel, KnobWedgeRunsFromTheStartOrFromTheTopWhenBipolar)
         EXPECT_EQ (looksLikeWedge (image.getPixelAt (49, 10)), c.upperRight);
     }
 
-    savePng (renderKnob (0.25, true, true), "knob-bipolar-0.25");
 }
 
 TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)
@@ -272,14 +217,6 @@ TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)
             knob.lf.drawRotarySlider (g, 0, 0, knobSize, knobSize, position, start, end, knob.component);
         });
     };
-    const auto same = [] (const juce::Image& a, const juce::Image& b)
-    {
-        for (int y = 0; y < a.getHeight(); ++y)
-            for (int x = 0; x < a.getWidth(); ++x)
-                if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
-                    return false;
-        return true;
-    };
 
     const auto atStart = render (0.0f), atEnd = render (1.0f);
     constexpr auto inf = std::numeric_limits<float>::infinity();
@@ -288,9 +225,9 @@ TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)
     {
         knob.component.getProperties().set ("bipolar", bipolar);
         for (const auto position : { std::numeric_limits<float>::quiet_NaN(), -inf, -1.0e30f, -1.0f })
-            EXPECT_TRUE (same (render (position), bipolar ? render (0.0f) : atStart)) << position;
+            EXPECT_TRUE (sameImage (render (position), bipolar ? render (0.0f) : atStart)) << position;
         for (const auto position : { inf, 1.0e30f, 2.0f })
-            EXPECT_TRUE (same (render (position), bipolar ? render (1.0f) : atEnd)) << position;
+            EXPECT_TRUE (sameImage (render (position), bipolar ? render (1.0f) : atEnd)) << position;
     }
 
     // A knob whose value is not a number paints like one at its minimum.
@@ -298,7 +235,7 @@ TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)
     knob.component.setValue (std::numeric_limits<double>::quiet_NaN(), juce::dontSendNotification);
     const auto nanImage = knob.snapshot();
     knob.component.setValue (0.0, juce::dontSendNotification);
-    EXPECT_TRUE (same (nanImage, knob.snapshot()));
+    EXPECT_TRUE (sameImage (nanImage, knob.snapshot()));
 }
 
 //==================================================================================================
@@ -457,7 +394,6 @@ TEST (LookAndFeel, ComboBoxFaceEdgeAndCorners)
     Styled<juce::ComboBox> box;
     box.component.setBounds (0, 0, 100, 24);
     auto image = box.snapshot();
-    savePng (image, "combo-box");
 
     EXPECT_TRUE (near (image.getPixelAt (40, 10), face));
     EXPECT_TRUE (near (image.getPixelAt (40, 23), juce::Colours::black)) << "black edge below";
@@ -522,7 +458,6 @@ TEST (LookAndFeel, TooltipWrapsAtFourHundredAndStartsTenFromTheLeft)
                              "stage and mixed with the dry signal");
     const int width = 470, height = 44;
     const auto image = drawInto (width, height, [&] (juce::Graphics& g) { lf.drawTooltip (g, text, width, height); });
-    savePng (image, "tooltip");
 
     EXPECT_EQ (image.getPixelAt (0, 0).getAlpha(), 0) << "rounded corner";
     EXPECT_TRUE (near (image.getPixelAt (width / 2, 0), juce::Colour (0xff343434))) << "outline";

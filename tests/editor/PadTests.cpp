@@ -1,15 +1,13 @@
 // The X/Y pad: value <-> dot mapping, drags, host gestures (also around the controller menu),
 // the drawing of trajectory, glow and level ring, and the controller menu's effect on the map.
 
-#include <gtest/gtest.h>
+#include "EditorTestSupport.h"
 
 #include "editor/QuorilPad.h"
-#include "processor/QuorilAudioProcessor.h"
 
-#include <algorithm>
 #include <limits>
-#include <map>
-#include <vector>
+
+using namespace editortest;
 
 namespace
 {
@@ -28,18 +26,11 @@ struct PadFixture
         y.setValueNotifyingHost (yValue);
     }
 
-    void setTrajectory (bool on)
-    {
-        p.parameters.getParameter ("trajectory")->setValueNotifyingHost (on ? 1.0f : 0.0f);
-    }
+    void setTrajectory (bool on) { p.parameters.getParameter ("trajectory")->setValueNotifyingHost (on ? 1.0f : 0.0f); }
 
-    juce::MouseEvent event (juce::Point<int> position, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier) const
+    juce::MouseEvent event (juce::Point<int> position, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier)
     {
-        const auto pos = position.toFloat();
-        const auto now = juce::Time::getCurrentTime();
-        return { juce::Desktop::getInstance().getMainMouseSource(), pos, mods,
-                 juce::MouseInputSource::defaultPressure, 0.0f, 0.0f, 0.0f, 0.0f,
-                 pad.get(), pad.get(), now, pos, now, 1, false };
+        return mouseEvent (*pad, position.toFloat(), mods);
     }
 
     void drag (std::initializer_list<juce::Point<int>> points)
@@ -57,48 +48,18 @@ struct PadFixture
     std::unique_ptr<QuorilPad> pad;
 };
 
-// Records the gesture starts and ends of the two parameters, in order.
-struct GestureLog : juce::AudioProcessorParameter::Listener
+// Chooses the n-th item of the open controller menu (from no highlight, one "up" reaches the last
+// item; the next "down"s wrap to the wanted one), or dismisses it when n is 0.
+std::function<void (juce::Component&)> chooseItem (int n)
 {
-    GestureLog (juce::AudioProcessorParameter& a, juce::AudioProcessorParameter& b) : params { &a, &b }
-    {
-        for (auto* param : params)
-            param->addListener (this);
-    }
-    ~GestureLog() override
-    {
-        for (auto* param : params)
-            param->removeListener (this);
-    }
+    if (n <= 0)
+        return pressKeys ({ { false, juce::KeyPress::escapeKey } });
 
-    void parameterValueChanged (int, float) override {}
-    void parameterGestureChanged (int index, bool starting) override { events.push_back ({ index, starting }); }
-
-    // Whole pairs only: no begin while one is open, no end without a begin, none left open.
-    bool balanced() const
-    {
-        std::map<int, int> open;
-        for (const auto& [index, starting] : events)
-            if (auto& n = open[index]; (n += starting ? 1 : -1) < 0 || n > 1)
-                return false;
-        return std::all_of (open.begin(), open.end(), [] (auto& entry) { return entry.second == 0; });
-    }
-
-    int begins() const { return (int) std::count_if (events.begin(), events.end(), [] (auto& e) { return e.second; }); }
-
-    std::vector<juce::AudioProcessorParameter*> params;
-    std::vector<std::pair<int, bool>> events;
-};
-
-juce::Image snapshot (QuorilPad& pad, const char* name)
-{
-    auto image = pad.createComponentSnapshot (pad.getLocalBounds(), true, 1.0f);
-    const auto file = juce::File (QUORIL_TEST_OUTPUT_DIR).getChildFile (juce::String (name) + ".png");
-    file.getParentDirectory().createDirectory();
-    file.deleteFile();
-    if (juce::FileOutputStream out (file); out.openedOk())
-        juce::PNGImageFormat().writeImageToStream (image, out);
-    return image;
+    std::vector<MenuKey> keys { { false, juce::KeyPress::upKey } };
+    for (int i = 0; i < n; ++i)
+        keys.push_back ({ false, juce::KeyPress::downKey });
+    keys.push_back ({ false, juce::KeyPress::returnKey });
+    return pressKeys (keys);
 }
 
 int green (const juce::Image& image, int px, int py) { return image.getPixelAt (px, py).getGreen(); }
@@ -150,18 +111,18 @@ TEST (Pad, EveryGestureBegunIsEndedOnce)
 {
     PadFixture f;
     f.pad->setBounds (0, 0, 262, 262);
-    const int xi = f.x.getParameterIndex(), yi = f.y.getParameterIndex();
+    const auto xi = juce::String (f.x.getParameterIndex()), yi = juce::String (f.y.getParameterIndex());
 
     {
-        GestureLog log (f.x, f.y);
+        ParameterLog log ({ &f.x, &f.y });
         f.drag ({ { 50, 50 }, { 60, 70 }, { 200, 10 } });
-        const std::vector<std::pair<int, bool>> expected { { xi, true }, { yi, true }, { xi, false }, { yi, false } };
-        EXPECT_EQ (log.events, expected) << "x first, on both the begin and the end";
+        EXPECT_EQ (log.gestures, juce::StringArray ("b" + xi, "b" + yi, "e" + xi, "e" + yi))
+            << "x first, on both the begin and the end";
     }
 
     {
         // A second press before the release, a release without a press, a drag outside any gesture.
-        GestureLog log (f.x, f.y);
+        ParameterLog log ({ &f.x, &f.y });
         f.pad->mouseDown (f.event ({ 50, 50 }));
         f.pad->mouseDown (f.event ({ 60, 60 }));
         f.pad->mouseUp (f.event ({ 60, 60 }));
@@ -175,7 +136,7 @@ TEST (Pad, EveryGestureBegunIsEndedOnce)
 
     {
         // The window closes in the middle of a drag.
-        GestureLog log (f.x, f.y);
+        ParameterLog log ({ &f.x, &f.y });
         f.pad->mouseDown (f.event ({ 50, 50 }));
         f.pad->mouseDrag (f.event ({ 70, 50 }));
         f.pad.reset();
@@ -184,59 +145,19 @@ TEST (Pad, EveryGestureBegunIsEndedOnce)
     }
 }
 
-namespace
-{
-// Works the open controller menu from the message loop that its modal loop runs: moves the
-// highlight with the arrow keys and chooses, or dismisses it. Gives up after two seconds.
-struct MenuDriver : juce::Timer
-{
-    explicit MenuDriver (int downPresses) : presses (downPresses) { startTimer (20); }
-
-    void timerCallback() override
-    {
-        auto* modal = juce::Component::getCurrentlyModalComponent();
-        if (modal == nullptr || modal == lastHandled)
-        {
-            if (++ticks > 100)
-                juce::PopupMenu::dismissAllActiveMenus();
-            return;
-        }
-
-        lastHandled = modal;
-        sawMenu = true;
-        if (presses <= 0)
-        {
-            modal->keyPressed (juce::KeyPress (juce::KeyPress::escapeKey));
-            return;
-        }
-
-        // From no highlight, one "up" reaches the last item; the next "down"s wrap to the wanted one.
-        modal->keyPressed (juce::KeyPress (juce::KeyPress::upKey));
-        for (int i = 0; i < presses; ++i)
-            modal->keyPressed (juce::KeyPress (juce::KeyPress::downKey));
-        modal->keyPressed (juce::KeyPress (juce::KeyPress::returnKey));
-    }
-
-    int presses;
-    int ticks = 0;
-    bool sawMenu = false;
-    juce::Component* lastHandled = nullptr;
-};
-} // namespace
-
 TEST (Pad, RightClickEndsItsGesturesWhenTheMenuCloses)
 {
     PadFixture f;
     f.pad->setBounds (0, 0, 262, 262);
     f.p.midiMap.lastCC = 74;
-    GestureLog log (f.x, f.y);
+    ParameterLog log ({ &f.x, &f.y });
     const auto x0 = f.x.getValue(), y0 = f.y.getValue();
     const auto right = juce::ModifierKeys (juce::ModifierKeys::rightButtonModifier);
 
     {
-        MenuDriver driver (0); // dismiss
+        MenuDriver driver (chooseItem (0));
         f.pad->mouseDown (f.event ({ 20, 20 }, right));
-        EXPECT_TRUE (driver.sawMenu);
+        EXPECT_TRUE (driver.acted);
     }
     EXPECT_FALSE (f.pad->isGestureOpen()) << "ended as the menu closed";
     EXPECT_EQ (log.begins(), 2);
@@ -246,9 +167,9 @@ TEST (Pad, RightClickEndsItsGesturesWhenTheMenuCloses)
     EXPECT_EQ (f.p.midiMap.mapTree.getNumChildren(), 0) << "a dismissed menu does nothing";
 
     {
-        MenuDriver driver (1); // the first item
+        MenuDriver driver (chooseItem (1));
         f.pad->mouseDown (f.event ({ 20, 20 }, right));
-        EXPECT_TRUE (driver.sawMenu);
+        EXPECT_TRUE (driver.acted);
     }
     EXPECT_EQ (log.begins(), 4);
     EXPECT_TRUE (log.balanced());
@@ -274,21 +195,13 @@ TEST (Pad, ControllerMenuItemsBindAndClear)
                                                + juce::String (QuorilPad::clearXItem) + " CLEAR X CC MAPPING|"
                                                + juce::String (QuorilPad::clearYItem) + " CLEAR Y CC MAPPING");
 
-    auto bindings = [&map]
-    {
-        juce::StringArray result;
-        for (const auto& child : map.mapTree)
-            result.add (child.getType().toString() + "=" + child.getProperty ("cc").toString());
-        return result.joinIntoString (" ");
-    };
-
     struct Step { int lastCC, item; const char* map; int published; };
     const Step steps[] = {
         { -1, QuorilPad::mapXItem, "x_pos=-1", 0 },  // before any controller: bound to -1, matching nothing
-        { 74, QuorilPad::mapYItem, "x_pos=-1 y_pos=74", 1 },
-        { 10, QuorilPad::mapXItem, "x_pos=10 y_pos=74", 2 },
-        { 10, 0, "x_pos=10 y_pos=74", 2 },            // menu dismissed
-        { 10, 99, "x_pos=10 y_pos=74", 2 },
+        { 74, QuorilPad::mapYItem, "x_pos=-1,y_pos=74", 1 },
+        { 10, QuorilPad::mapXItem, "x_pos=10,y_pos=74", 2 },
+        { 10, 0, "x_pos=10,y_pos=74", 2 },            // menu dismissed
+        { 10, 99, "x_pos=10,y_pos=74", 2 },
         { 10, QuorilPad::clearYItem, "x_pos=10", 1 },
         { 10, QuorilPad::clearYItem, "x_pos=10", 1 },  // nothing to clear
         { 10, QuorilPad::clearXItem, "", 0 },
@@ -298,7 +211,7 @@ TEST (Pad, ControllerMenuItemsBindAndClear)
     {
         map.lastCC = s.lastCC;
         f.pad->performControllerMenuItem (s.item);
-        EXPECT_EQ (bindings(), s.map) << s.item;
+        EXPECT_EQ (bindingsOf (map.mapTree), s.map) << s.item;
         EXPECT_EQ (map.getNumPublishedBindings(), s.published) << s.item;
     }
 }
@@ -306,7 +219,7 @@ TEST (Pad, ControllerMenuItemsBindAndClear)
 TEST (Pad, TrajectoryMovesTheGlowAndShowsItsRange)
 {
     // The dot at the top of the middle grid column, the follower at its bottom, inside the range.
-    auto render = [] (bool trajectoryOn, const char* name)
+    auto render = [] (bool trajectoryOn)
     {
         PadFixture f;
         f.setXY (0.5f, 0.0f);
@@ -321,11 +234,12 @@ TEST (Pad, TrajectoryMovesTheGlowAndShowsItsRange)
         f.p.outputLevel = 0.0f;
         f.pad->timerCallback();
         EXPECT_EQ (f.pad->getFollowerPosition(), juce::Point<float> (131.0f, 258.0f));
-        return snapshot (*f.pad, name);
+        return snapshot (*f.pad);
     };
 
-    const auto off = render (false, "pad-trajectory-off");
-    const auto on = render (true, "pad-trajectory-on");
+    const auto off = render (false);
+    const auto on = render (true);
+    savePng (on, "pad");
 
     // How much brighter the grid column at x = 131 is than the background beside it.
     auto glowAt = [] (const juce::Image& image, int py) { return green (image, 131, py) - green (image, 125, py); };
@@ -348,19 +262,17 @@ TEST (Pad, TrajectoryMovesTheGlowAndShowsItsRange)
 
 TEST (Pad, LevelRingGrowsWithTheOutputLevel)
 {
-    auto render = [] (float level, const char* name)
+    auto render = [] (float level)
     {
         PadFixture f;
         f.setXY (0.5f, 0.5f);
         f.pad->setBounds (0, 0, 262, 262);
         f.p.outputLevel = level;
-        return snapshot (*f.pad, name);
+        return snapshot (*f.pad);
     };
 
-    const auto silent = render (0.0f, "pad-level-0");
-    const auto loud = render (1.0f, "pad-level-1");
-    const auto beyond = render (4.0f, "pad-level-4");
-    const auto broken = render (std::numeric_limits<float>::quiet_NaN(), "pad-level-nan");
+    const auto silent = render (0.0f), loud = render (1.0f), beyond = render (4.0f);
+    const auto broken = render (std::numeric_limits<float>::quiet_NaN());
 
     // The background: the highlight at alpha 0.1 over black, opaque.
     const auto background = silent.getPixelAt (150, 60);
@@ -396,6 +308,6 @@ TEST (Pad, PublishedValuesThatAreNoNumbersDrawSafely)
     f.pad->timerCallback();
     EXPECT_EQ (f.pad->getFollowerPosition(), juce::Point<float> (4.0f, 262.0f));
 
-    const auto image = snapshot (*f.pad, "pad-not-numbers");
+    const auto image = snapshot (*f.pad);
     EXPECT_EQ (image.getPixelAt (150, 60).getAlpha(), 255);
 }

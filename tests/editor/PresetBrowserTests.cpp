@@ -1,12 +1,10 @@
 // The preset browser over a private user preset folder: listing, highlight, stepping with its wrap
 // rules, loads from files, bad files, and the pending MIDI slot.
 
-#include <gtest/gtest.h>
+#include "EditorTestSupport.h"
 
 #include "editor/Footer.h"
 #include "editor/PresetBrowser.h"
-#include "editor/QuorilAudioProcessorEditor.h"
-#include "processor/QuorilAudioProcessor.h"
 #include "support/EngineTestSupport.h"
 
 #include <sys/stat.h>
@@ -258,8 +256,8 @@ TEST_F (PresetBrowser, PendingMidiSlotLoadsAndANewerProgramIsNotLost)
 
     QuorilAudioProcessor p;
     ASSERT_EQ (p.midiPresetFiles, juce::StringArray ({ "a.qpst", "b.qpst", "c.qpst" }));
-    std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
-    auto& footer = dynamic_cast<QuorilAudioProcessorEditor&> (*editor).mainComponent.footer;
+    editortest::OpenEditor open (p);
+    auto& footer = open.main().footer;
 
     p.loadMidiPreset (0);
     ASSERT_TRUE (p.midiPresetLoadPending.load());
@@ -302,10 +300,8 @@ TEST_F (PresetBrowser, PendingMidiSlotLoadsAndANewerProgramIsNotLost)
     EXPECT_TRUE (p.midiPresetLoadPending.load()) << "the newer program is still pending";
 
     // The editor's next tick loads it.
-    dynamic_cast<QuorilAudioProcessorEditor&> (*editor).mainComponent.timerCallback();
+    open.main().timerCallback();
     EXPECT_FALSE (p.midiPresetLoadPending.load());
     EXPECT_EQ (p.getPresetName(), "SlotA");
     EXPECT_EQ (footer.presetButton.getButtonText(), "b") << "the button follows at the tick after the load";
-
-    p.editorBeingDeleted (editor.get());
 }
