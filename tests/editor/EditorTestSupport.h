@@ -72,16 +72,18 @@ inline bool isBlank (const juce::Image& image)
     return countPixels (image, image.getBounds(), [] (juce::Colour c) { return c.getAlpha() != 0; }) == 0;
 }
 
-inline bool sameImage (const juce::Image& a, const juce::Image& b)
+inline int differingPixels (const juce::Image& a, const juce::Image& b)
 {
     if (a.getBounds() != b.getBounds())
-        return false;
+        return -1;
+    int n = 0;
     for (int y = 0; y < a.getHeight(); ++y)
         for (int x = 0; x < a.getWidth(); ++x)
-            if (a.getPixelAt (x, y) != b.getPixelAt (x, y))
-                return false;
-    return true;
+            n += a.getPixelAt (x, y) != b.getPixelAt (x, y) ? 1 : 0;
+    return n;
 }
+
+inline bool sameImage (const juce::Image& a, const juce::Image& b) { return differingPixels (a, b) == 0; }
 
 inline ::testing::AssertionResult near (juce::Colour actual, juce::Colour expected, int tolerance = 3)
 {

@@ -67,18 +67,13 @@ TEST (EngineEditor, AKnobWritesOnlyItsOwnFieldOfItsPoleAndChannel)
 {
     struct Case { int row; double position; float at44k, at48k; float tolerance; };
     const Case cases[] = {
-        { sizeRow, 0.0, 882.0f, 960.0f, 0.01f },         // 20 ms
-        { sizeRow, 0.5, 13648.95f, 14856.0f, 0.01f },    // 309.5 ms
-        { sizeRow, 1.0, 26415.9f, 28752.0f, 0.01f },     // 599 ms
-        { speedRow, 0.0, 0.5f, 0.5f, 1e-6f },
-        { speedRow, 0.5, 1.25f, 1.25f, 1e-6f },
-        { speedRow, 1.0, 2.0f, 2.0f, 1e-6f },
-        { sizeJitterRow, 0.5, 0.125f, 0.125f, 1e-6f },
-        { speedJitterRow, 0.25, 0.125f, 0.125f, 1e-6f },
-        { ampJitterRow, 0.3, 0.3f, 0.3f, 1e-6f },
-        { freqRow, 0.5, 520.0f, 520.0f, 1e-3f },
-        { freqRow, 1.0, 960.0f, 960.0f, 1e-3f },
-        { feedRow, 0.5, 0.45f, 0.45f, 1e-6f },
+        // grain size from 20 ms through 309.5 ms to 599 ms, in samples at either rate
+        { sizeRow, 0.0, 882.0f, 960.0f, 0.01f }, { sizeRow, 0.5, 13648.95f, 14856.0f, 0.01f },
+        { sizeRow, 1.0, 26415.9f, 28752.0f, 0.01f },
+        { speedRow, 0.0, 0.5f, 0.5f, 1e-6f }, { speedRow, 0.5, 1.25f, 1.25f, 1e-6f }, { speedRow, 1.0, 2.0f, 2.0f, 1e-6f },
+        { sizeJitterRow, 0.5, 0.125f, 0.125f, 1e-6f }, { speedJitterRow, 0.25, 0.125f, 0.125f, 1e-6f },
+        { ampJitterRow, 0.3, 0.3f, 0.3f, 1e-6f }, { freqRow, 0.5, 520.0f, 520.0f, 1e-3f },
+        { freqRow, 1.0, 960.0f, 960.0f, 1e-3f }, { feedRow, 0.5, 0.45f, 0.45f, 1e-6f },
     };
 
     for (const double rate : { 44100.0, 48000.0 })
@@ -111,29 +106,21 @@ TEST (EngineEditor, AKnobWritesOnlyItsOwnFieldOfItsPoleAndChannel)
 TEST (EngineEditor, AKnobShowsItsRecordAndTheRefreshLeavesTheRecordAlone)
 {
     struct Case { int row; double rate; float record; double position; const char* tooltip; };
+    const double k44 = 44100.0, k48 = 48000.0;
     const Case cases[] = {
-        { sizeRow, 44100.0, 4410.0f, 0.138, "100 Ms" },
-        { sizeRow, 48000.0, 4410.0f, 0.124, "91 Ms" },    // the same samples are fewer milliseconds
-        { sizeRow, 44100.0, 441.0f, 0.0, "20 Ms" },       // 10 ms, below the range
-        { sizeRow, 48000.0, 441.0f, 0.0, "20 Ms" },
-        { sizeRow, 48000.0, 48000.0f, 1.0, "599 Ms" },    // a second, above the range
-        { sizeRow, 44100.0, 3.0e38f, 1.0, "599 Ms" },     // beyond the float range in milliseconds
-        { speedRow, 44100.0, 1.0f, 0.333, "1.00" },
-        { speedRow, 44100.0, 3.0f, 1.0, "3.00" },
-        { speedRow, 44100.0, 0.25f, 0.0, "0.25" },
-        { sizeJitterRow, 44100.0, 0.1f, 0.4, "0.10" },
-        { sizeJitterRow, 44100.0, -0.1f, 0.0, "-0.10" },
-        { speedJitterRow, 48000.0, 0.1f, 0.2, "0.10" },
-        { speedJitterRow, 48000.0, 0.75f, 1.0, "0.75" },
-        { ampJitterRow, 44100.0, 0.456f, 0.456, "0.46" },
-        { ampJitterRow, 44100.0, 1.5f, 1.0, "1.50" },
-        { ampJitterRow, 44100.0, -0.2f, 0.0, "-0.20" },
-        { freqRow, 44100.0, 220.9f, 0.16, "220 Hz" },
-        { freqRow, 44100.0, 40.0f, 0.0, "40 Hz" },
-        { freqRow, 44100.0, 2000.0f, 1.0, "2000 Hz" },
-        { freqRow, 44100.0, 1.0e30f, 1.0, "2147483647 Hz" },
-        { feedRow, 44100.0, 0.45f, 0.5, "0.45" },
-        { feedRow, 44100.0, 1.2f, 1.0, "1.20" },
+        // 100 ms at 44.1 kHz; the same samples are fewer milliseconds at 48 kHz
+        { sizeRow, k44, 4410.0f, 0.138, "100 Ms" }, { sizeRow, k48, 4410.0f, 0.124, "91 Ms" },
+        // 10 ms, below the range; a second, above it; beyond the float range in milliseconds
+        { sizeRow, k44, 441.0f, 0.0, "20 Ms" }, { sizeRow, k48, 441.0f, 0.0, "20 Ms" },
+        { sizeRow, k48, 48000.0f, 1.0, "599 Ms" }, { sizeRow, k44, 3.0e38f, 1.0, "599 Ms" },
+        { speedRow, k44, 1.0f, 0.333, "1.00" }, { speedRow, k44, 3.0f, 1.0, "3.00" }, { speedRow, k44, 0.25f, 0.0, "0.25" },
+        { sizeJitterRow, k44, 0.1f, 0.4, "0.10" }, { sizeJitterRow, k44, -0.1f, 0.0, "-0.10" },
+        { speedJitterRow, k48, 0.1f, 0.2, "0.10" }, { speedJitterRow, k48, 0.75f, 1.0, "0.75" },
+        { ampJitterRow, k44, 0.456f, 0.456, "0.46" }, { ampJitterRow, k44, 1.5f, 1.0, "1.50" },
+        { ampJitterRow, k44, -0.2f, 0.0, "-0.20" },
+        { freqRow, k44, 220.9f, 0.16, "220 Hz" }, { freqRow, k44, 40.0f, 0.0, "40 Hz" },
+        { freqRow, k44, 2000.0f, 1.0, "2000 Hz" }, { freqRow, k44, 1.0e30f, 1.0, "2147483647 Hz" },
+        { feedRow, k44, 0.45f, 0.5, "0.45" }, { feedRow, k44, 1.2f, 1.0, "1.20" },
     };
 
     for (const int channel : { 0, 1 })
@@ -252,25 +239,22 @@ TEST (EngineEditor, ThePollRepaintsOnlyTheKnobsThatMoved)
     ShownPole shown (p, 0);
     auto& e = *shown.editor;
 
-    std::vector<RepaintCounter*> left, right;
+    // left[row], right[row], then the diffusion send.
+    std::vector<RepaintCounter*> counters (2 * numRows + 1);
     for (int row = 0; row < numRows; ++row)
+        for (int channel = 0; channel < 2; ++channel)
+            counters[(size_t) (channel * numRows + row)] = &countRepaints (knobOf (e, channel, row));
+    counters.back() = &countRepaints (*e.diffSend->knob);
+    const auto right = [&] (int row) { return counters[(size_t) (numRows + row)]->count; };
+    const auto total = [&] (int from = 0, int to = 2 * numRows + 1)
     {
-        left.push_back (&countRepaints (knobOf (e, 0, row)));
-        right.push_back (&countRepaints (knobOf (e, 1, row)));
-    }
-    auto& diff = countRepaints (*e.diffSend->knob);
-    // Installing a counter repaints once; count from here.
-    for (auto* c : left) c->count = 0;
-    for (auto* c : right) c->count = 0;
-    diff.count = 0;
-
-    const auto total = [&]
-    {
-        int n = diff.count;
-        for (auto* c : left) n += c->count;
-        for (auto* c : right) n += c->count;
+        int n = 0;
+        for (int i = from; i < to; ++i)
+            n += counters[(size_t) i]->count;
         return n;
     };
+    for (auto* c : counters)
+        c->count = 0; // installing a counter repaints once
 
     for (int tick = 0; tick < 5; ++tick)
         shown.panel->refreshEditors();
@@ -279,19 +263,16 @@ TEST (EngineEditor, ThePollRepaintsOnlyTheKnobsThatMoved)
     fieldOf (p, 0, 1, speedRow) = 1.5f;
     shown.panel->refreshEditors();
     shown.panel->refreshEditors();
-    EXPECT_GT (right[speedRow]->count, 0);
-    EXPECT_EQ (total(), right[speedRow]->count) << "only the moved knob repaints";
+    EXPECT_GT (right (speedRow), 0);
+    EXPECT_EQ (total(), right (speedRow)) << "only the moved knob repaints";
 
-    const auto afterMove = total();
+    const int movedBefore = right (speedRow);
     setParameter (p, ParameterTable::stereoLinkA, 1.0f);
     shown.panel->refreshEditors();
     shown.panel->refreshEditors();
     for (int row = 0; row < numRows; ++row)
-        EXPECT_GT (right[(size_t) row]->count, 0) << "disabled knobs are drawn greyed, row " << row;
-    int leftRepaints = diff.count;
-    for (auto* c : left) leftRepaints += c->count;
-    EXPECT_EQ (leftRepaints, 0);
-    EXPECT_GT (total(), afterMove);
+        EXPECT_GT (right (row), row == speedRow ? movedBefore : 0) << "disabled knobs are drawn greyed, row " << row;
+    EXPECT_EQ (total (0, numRows) + counters.back()->count, 0) << "the left channel and the send did not move";
 }
 
 TEST (EngineEditor, TheDiffusionSendFollowsItsParameterBothWays)

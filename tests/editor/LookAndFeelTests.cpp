@@ -40,73 +40,53 @@ struct Styled
 } // namespace
 
 //==================================================================================================
-TEST (LookAndFeel, ColourTable)
+// Colours that the drawing checks below and the window pictures do not already show.
+TEST (LookAndFeel, ColoursOfTextBoxesMenusAndButtonTexts)
 {
     OVLookAndFeel lf;
-
     using S = juce::Slider;
-    using T = juce::TooltipWindow;
     using B = juce::TextButton;
     const std::pair<int, juce::uint32> table[] = {
         { S::rotarySliderFillColourId, 0xff2660a4 }, { S::textBoxTextColourId, 0xff2660a4 }, { B::textColourOnId, 0xff2660a4 },
-        { juce::ResizableWindow::backgroundColourId, 0xff191919 }, { S::backgroundColourId, 0xff343434 },
-        { juce::BubbleComponent::backgroundColourId, 0xff000000 }, { juce::BubbleComponent::outlineColourId, 0xff343434 },
-        { T::textColourId, 0xffffffff }, { T::backgroundColourId, 0xff000000 }, { T::outlineColourId, 0xff343434 },
-        { S::textBoxBackgroundColourId, 0xff000000 }, { S::textBoxOutlineColourId, 0xff343434 },
-        { juce::ComboBox::backgroundColourId, 0xff2d2d2d }, { juce::PopupMenu::backgroundColourId, 0xff111111 },
-        { juce::PopupMenu::highlightedBackgroundColourId, 0xff343434 }, { B::buttonColourId, 0xff2d2d2d },
-        { B::buttonOnColourId, 0xff000000 }, { B::textColourOffId, 0xffffffff },
-        { S::thumbColourId, 0xff42a2c8 }, // kept from the base's dark scheme; the slider thumbs are drawn with it
+        { B::textColourOffId, 0xffffffff }, { S::backgroundColourId, 0xff343434 }, { S::textBoxBackgroundColourId, 0xff000000 },
+        { S::textBoxOutlineColourId, 0xff343434 }, { juce::PopupMenu::backgroundColourId, 0xff111111 },
+        { juce::PopupMenu::highlightedBackgroundColourId, 0xff343434 }, { juce::TooltipWindow::textColourId, 0xffffffff },
     };
-
     for (const auto& [id, argb] : table)
         EXPECT_EQ (lf.findColour (id), juce::Colour (argb)) << "colour id 0x" << juce::String::toHexString (id);
 }
 
-TEST (LookAndFeel, WidgetFontsArePlainTwelvePointInTheEmbeddedTypeface)
+// JUCE resolves a font's typeface through the default look-and-feel, which is why the editor
+// installs its look-and-feel as the default.
+TEST (LookAndFeel, WidgetTextIsPlainTwelvePointInTheEmbeddedTypeface)
 {
     OVLookAndFeel lf;
     lf.setDefaultSansSerifTypeface (orbitron());
-
     juce::TextButton button;
     juce::ComboBox box;
     juce::Slider slider;
-    const juce::Font fonts[] = { lf.getTextButtonFont (button, 40), lf.getPopupMenuFont(), lf.getComboBoxFont (box),
-                                 lf.getSliderPopupFont (slider) };
-
-    for (const auto& font : fonts)
+    for (const auto& font : { lf.getTextButtonFont (button, 40), lf.getPopupMenuFont(), lf.getComboBoxFont (box),
+                              lf.getSliderPopupFont (slider) })
     {
         EXPECT_FLOAT_EQ (font.getHeight(), 12.0f);
         EXPECT_EQ (font.getStyleFlags(), juce::Font::plain);
         EXPECT_EQ (lf.getTypefaceForFont (font)->getName(), "Orbitron");
     }
-}
 
-TEST (LookAndFeel, TextRendersInTheEmbeddedTypeface)
-{
-    // JUCE resolves a font's typeface through the default look-and-feel, which is why the editor
-    // installs its look-and-feel as the default.
     auto render = [] (bool embedded)
     {
-        Styled<juce::TextButton> button ("QUORIL 0.5");
+        Styled<juce::TextButton> styled ("QUORIL 0.5");
         if (embedded)
-            button.lf.setDefaultSansSerifTypeface (orbitron());
-        juce::LookAndFeel::setDefaultLookAndFeel (&button.lf);
-        button.component.setBounds (0, 0, 120, 24);
-        auto image = button.snapshot();
+            styled.lf.setDefaultSansSerifTypeface (orbitron());
+        juce::LookAndFeel::setDefaultLookAndFeel (&styled.lf);
+        styled.component.setBounds (0, 0, 120, 24);
+        auto image = styled.snapshot();
         juce::LookAndFeel::setDefaultLookAndFeel (nullptr);
         juce::Typeface::clearTypefaceCache();
         return image;
     };
-
-    const auto withOrbitron = render (true);
-    const auto withoutIt = render (false);
-    int differing = 0;
-    for (int y = 0; y < 24; ++y)
-        for (int x = 0; x < 120; ++x)
-            differing += withOrbitron.getPixelAt (x, y) != withoutIt.getPixelAt (x, y) ? 1 : 0;
-
-    EXPECT_GT (differing, 20) << "the button text is drawn with the typeface given to the look-and-feel";
+    const auto withOrbitron = render (true), withoutIt = render (false);
+    EXPECT_GT (differingPixels (withOrbitron, withoutIt), 20) << "the button text is drawn with the typeface given to the look-and-feel";
 }
 
 //==================================================================================================
@@ -239,7 +219,7 @@ TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)
 }
 
 //==================================================================================================
-TEST (LookAndFeel, ButtonFaceByState)
+TEST (LookAndFeel, ButtonFaceByStateAndSquareCornersOnConnectedEdges)
 {
     struct Case { const char* name; juce::Button::ButtonState state; bool toggled, enabled; juce::Colour face; };
     const juce::Colour normal (0xff2d2d2d);
@@ -251,7 +231,6 @@ TEST (LookAndFeel, ButtonFaceByState)
         { "disabled: half alpha over the shadow", juce::Button::buttonNormal, false, false,
           over (juce::Colours::black, normal.withAlpha ((juce::uint8) 127)) },
     };
-
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.name);
@@ -268,29 +247,19 @@ TEST (LookAndFeel, ButtonFaceByState)
             << "a one-pixel shadow below the face";
         EXPECT_EQ (image.getPixelAt (0, 0).getAlpha(), 0) << "rounded corner";
     }
-}
 
-TEST (LookAndFeel, ButtonCornersAreSquareOnConnectedEdges)
-{
-    struct Case { int edges; bool topLeftSquare, topRightSquare; };
-    const Case cases[] = {
-        { 0, false, false },
-        { juce::Button::ConnectedOnLeft, true, false },
-        { juce::Button::ConnectedOnRight, false, true },
-        { juce::Button::ConnectedOnTop, true, true },
-        { juce::Button::ConnectedOnBottom, false, false },
-    };
-
-    for (const auto& c : cases)
+    using B = juce::Button;
+    struct Corners { int edges; bool topLeftSquare, topRightSquare; };
+    for (const auto& c : { Corners { 0, false, false }, Corners { B::ConnectedOnLeft, true, false },
+                           Corners { B::ConnectedOnRight, false, true }, Corners { B::ConnectedOnTop, true, true },
+                           Corners { B::ConnectedOnBottom, false, false } })
     {
-        SCOPED_TRACE (c.edges);
         Styled<juce::TextButton> button;
         button.component.setBounds (0, 0, 40, 24);
         button.component.setConnectedEdges (c.edges);
         const auto image = button.snapshot();
-
-        EXPECT_EQ (image.getPixelAt (1, 1).getAlpha() == 255, c.topLeftSquare);
-        EXPECT_EQ (image.getPixelAt (38, 1).getAlpha() == 255, c.topRightSquare);
+        EXPECT_EQ (image.getPixelAt (1, 1).getAlpha() == 255, c.topLeftSquare) << c.edges;
+        EXPECT_EQ (image.getPixelAt (38, 1).getAlpha() == 255, c.topRightSquare) << c.edges;
     }
 }
 

@@ -31,63 +31,47 @@ void markAllRecords (QuorilAudioProcessor& p)
 } // namespace
 
 //==============================================================================
-TEST (Panels, CornerButtonRegeneratesOnlyItsPole)
+// A corner button draws new settings for its pole only, both channels on their own; the middle
+// button for every pole and both diffusers. Neither moves a host parameter nor stays down.
+TEST (Panels, RegenerateButtonsDrawOnlyTheirPolesSettings)
 {
-    for (int pole = 0; pole < 4; ++pole)
+    for (int button = 0; button < 5; ++button)
     {
-        QuorilAudioProcessor p;
+        SCOPED_TRACE (button == 4 ? "all engines" : "corner " + std::to_string (button));
+        QuorilAudioProcessor p, untouched;
         quoril::WorldControls world (p);
         markAllRecords (p);
-        const float diffuserFeed[2] = { p.diffuserSettings[0].feed = 0.3f, p.diffuserSettings[1].feed = 0.6f };
-
-        click (*world.regenerateButtons[(size_t) pole]);
-
-        QuorilAudioProcessor untouched;
         markAllRecords (untouched);
+        const auto parametersBefore = allParameterValues (p);
+        auto& clicked = button == 4 ? *world.regenerateAllButton : *world.regenerateButtons[(size_t) button];
 
-        for (int other = 0; other < 4; ++other)
+        click (clicked);
+
+        for (int pole = 0; pole < 4; ++pole)
+        {
+            const bool drawn = button == 4 || pole == button;
             for (int channel = 0; channel < 2; ++channel)
+                EXPECT_EQ (recordOf (p, pole, channel) != recordOf (untouched, pole, channel), drawn) << pole << channel;
+            if (drawn)
             {
-                if (other == pole)
-                    EXPECT_NE (recordOf (p, other, channel), recordOf (untouched, other, channel)) << pole << channel;
-                else
-                    EXPECT_EQ (recordOf (p, other, channel), recordOf (untouched, other, channel)) << pole << other;
+                EXPECT_NE (recordOf (p, pole, 0), recordOf (p, pole, 1)) << pole;
             }
-
-        // Both channels draw on their own.
-        EXPECT_NE (recordOf (p, pole, 0), recordOf (p, pole, 1)) << pole;
-
-        EXPECT_EQ (p.diffuserSettings[0].feed, diffuserFeed[0]);
-        EXPECT_EQ (p.diffuserSettings[1].feed, diffuserFeed[1]);
-        EXPECT_FALSE (world.regenerateButtons[(size_t) pole]->getToggleState());
+        }
+        for (const auto& d : p.diffuserSettings)
+        {
+            if (button == 4)
+            {
+                EXPECT_GE (d.feed, 0.1f);
+                EXPECT_LE (d.feed, 0.9f);
+            }
+            else
+            {
+                EXPECT_EQ (d.feed, -1.0f);
+            }
+        }
+        EXPECT_EQ (allParameterValues (p), parametersBefore);
+        EXPECT_FALSE (clicked.getToggleState());
     }
-}
-
-TEST (Panels, MiddleButtonRegeneratesEveryPoleAndBothDiffusers)
-{
-    QuorilAudioProcessor p;
-    quoril::WorldControls world (p);
-    markAllRecords (p);
-    QuorilAudioProcessor untouched;
-    markAllRecords (untouched);
-    const auto parametersBefore = allParameterValues (p);
-
-    click (*world.regenerateAllButton);
-
-    for (int pole = 0; pole < 4; ++pole)
-        for (int channel = 0; channel < 2; ++channel)
-            EXPECT_NE (recordOf (p, pole, channel), recordOf (untouched, pole, channel)) << pole << channel;
-
-    for (const auto& d : p.diffuserSettings)
-    {
-        EXPECT_GE (d.feed, 0.1f);
-        EXPECT_LE (d.feed, 0.9f);
-    }
-
-    EXPECT_FALSE (world.regenerateAllButton->getToggleState());
-
-    // Engine settings only: no host parameter moves.
-    EXPECT_EQ (allParameterValues (p), parametersBefore);
 }
 
 //==============================================================================
