@@ -32,11 +32,7 @@ struct OpenEditor
     std::unique_ptr<juce::AudioProcessorEditor> editor;
 };
 
-//==================================================================================================
-inline juce::Image snapshot (juce::Component& c, float scale = 1.0f)
-{
-    return c.createComponentSnapshot (c.getLocalBounds(), true, scale);
-}
+inline juce::Image snapshot (juce::Component& c, float scale = 1.0f) { return c.createComponentSnapshot (c.getLocalBounds(), true, scale); }
 
 // Kept under the test output folder, to be looked at.
 inline void savePng (const juce::Image& image, const juce::String& name)
@@ -57,19 +53,13 @@ inline juce::Image drawInto (int width, int height, const std::function<void (ju
     return image;
 }
 
-inline int countPixels (const juce::Image& image, juce::Rectangle<int> area, const std::function<bool (juce::Colour)>& wanted)
-{
-    int n = 0;
-    area = area.getIntersection (image.getBounds());
-    for (int y = area.getY(); y < area.getBottom(); ++y)
-        for (int x = area.getX(); x < area.getRight(); ++x)
-            n += wanted (image.getPixelAt (x, y)) ? 1 : 0;
-    return n;
-}
-
 inline bool isBlank (const juce::Image& image)
 {
-    return countPixels (image, image.getBounds(), [] (juce::Colour c) { return c.getAlpha() != 0; }) == 0;
+    for (int y = 0; y < image.getHeight(); ++y)
+        for (int x = 0; x < image.getWidth(); ++x)
+            if (image.getPixelAt (x, y).getAlpha() != 0)
+                return false;
+    return true;
 }
 
 inline int differingPixels (const juce::Image& a, const juce::Image& b)
@@ -119,7 +109,6 @@ inline std::set<juce::uint32> coloursOf (const juce::Component* drawable)
 
 inline std::set<juce::uint32> only (juce::Colour c) { return { c.getARGB() }; }
 
-//==================================================================================================
 inline juce::MouseEvent mouseEvent (juce::Component& target, juce::Point<float> position,
                                     juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier,
                                     std::optional<juce::Point<float>> downPosition = {})
@@ -184,7 +173,6 @@ inline std::function<void (juce::Component&)> pressKeys (std::vector<MenuKey> ke
     };
 }
 
-//==================================================================================================
 // The broadcasters it heard from, in order.
 struct ChangeLog : juce::ChangeListener
 {
@@ -233,16 +221,12 @@ struct ParameterLog : juce::AudioProcessorParameter::Listener
     juce::StringArray all, gestures;
 };
 
-//==================================================================================================
 inline juce::RangedAudioParameter& parameterAt (QuorilAudioProcessor& p, int index)
 {
     return *p.parameters.getParameter (p.parameterTable->ids[index]);
 }
 
-inline void setParameter (QuorilAudioProcessor& p, int index, float normalised)
-{
-    parameterAt (p, index).setValueNotifyingHost (normalised);
-}
+inline void setParameter (QuorilAudioProcessor& p, int index, float normalised) { parameterAt (p, index).setValueNotifyingHost (normalised); }
 
 inline float raw (const QuorilAudioProcessor& p, int index) { return p.parameterTable->raw (index); }
 
@@ -273,7 +257,6 @@ inline std::vector<double> allRecords (const QuorilAudioProcessor& p)
     return all;
 }
 
-//==================================================================================================
 inline juce::MidiBuffer controller (int number, int value)
 {
     juce::MidiBuffer midi;

@@ -11,22 +11,17 @@ using namespace editortest;
 
 namespace
 {
-struct MenuEntry
+// The menu's items as "text", with " >" for a sub-menu and " (disabled)", " (ticked)" as they are.
+juce::String describe (const juce::PopupMenu& menu)
 {
-    juce::String text;
-    int id;
-    bool enabled, ticked, hasSubMenu;
-};
-
-std::vector<MenuEntry> entriesOf (const juce::PopupMenu& menu)
-{
-    std::vector<MenuEntry> entries;
+    juce::StringArray items;
     for (juce::PopupMenu::MenuItemIterator it (menu); it.next();)
     {
         const auto& item = it.getItem();
-        entries.push_back ({ item.text, item.itemID, item.isEnabled, item.isTicked, item.subMenu != nullptr });
+        items.add (item.text + (item.subMenu != nullptr ? " >" : "") + (item.isEnabled ? "" : " (disabled)")
+                   + (item.isTicked ? " (ticked)" : ""));
     }
-    return entries;
+    return items.joinIntoString ("|");
 }
 
 const juce::PopupMenu::Item* findItem (const juce::PopupMenu& menu, const juce::String& text)
@@ -44,7 +39,6 @@ void runAction (const juce::PopupMenu& menu, const juce::String& text)
     ASSERT_TRUE (item->action != nullptr) << text;
     item->action();
 }
-
 } // namespace
 
 // Where the children sit at the design size is checked with the whole window.
@@ -70,13 +64,10 @@ TEST (Footer, ArtworkKeepsItsShapeAndNoChildGetsANegativeSize)
     // Other sizes: the menu button stays 32 right of the next button.
     for (const auto width : { 1200, 300, 90, 40, 0 })
     {
-        SCOPED_TRACE (width);
         footer.setSize (width, 50);
-        EXPECT_EQ (footer.menuButton->getBounds(), footer.nextButton->getBounds().translated (32, 0));
+        EXPECT_EQ (footer.menuButton->getBounds(), footer.nextButton->getBounds().translated (32, 0)) << width;
         for (auto* child : footer.getChildren())
-            EXPECT_GE (child->getWidth(), 0);
-        EXPECT_EQ (footer.previousButton->getX(), width / 3);
-        EXPECT_LE (footer.nextButton->getRight(), width / 3 + (width - width / 3) - (width - width / 3) / 2);
+            EXPECT_GE (child->getWidth(), 0) << width;
     }
 }
 
@@ -99,29 +90,13 @@ TEST (FooterMenu, ItemsInOrderWithTheDisabledVersionLine)
     quoril::Footer footer (p);
     const auto menu = footer.createMainMenu();
 
-    const auto top = entriesOf (menu);
-    ASSERT_EQ (top.size(), 5u);
-    const char* texts[] = { "RESEED", "MIDI MAP", "OPEN PRESETS DIRECTORY", "SHOW PREFERENCES FILE", "QUORIL V 1.4.0" };
-    for (size_t i = 0; i < top.size(); ++i)
-    {
-        SCOPED_TRACE (texts[i]);
-        EXPECT_EQ (top[i].text, texts[i]);
-        EXPECT_EQ (top[i].enabled, i < 4);
-        EXPECT_FALSE (top[i].ticked);
-        EXPECT_EQ (top[i].hasSubMenu, i == 1);
-    }
-    EXPECT_EQ (top[4].id, -10);
+    EXPECT_EQ (describe (menu), "RESEED|MIDI MAP >|OPEN PRESETS DIRECTORY|SHOW PREFERENCES FILE|QUORIL V 1.4.0 (disabled)");
+    EXPECT_EQ (findItem (menu, "QUORIL V 1.4.0")->itemID, -10);
     EXPECT_TRUE (findItem (menu, "QUORIL V 1.4.0")->action == nullptr);
 
-    const auto midiMap = entriesOf (*findItem (menu, "MIDI MAP")->subMenu);
-    ASSERT_EQ (midiMap.size(), 3u);
-    const char* mapTexts[] = { "LOAD", "SAVE", "CLEAR" };
-    for (size_t i = 0; i < midiMap.size(); ++i)
-    {
-        EXPECT_EQ (midiMap[i].text, mapTexts[i]);
-        EXPECT_TRUE (midiMap[i].enabled);
-        EXPECT_TRUE (findItem (menu, mapTexts[i])->action != nullptr);
-    }
+    EXPECT_EQ (describe (*findItem (menu, "MIDI MAP")->subMenu), "LOAD|SAVE|CLEAR");
+    for (const auto* text : { "RESEED", "OPEN PRESETS DIRECTORY", "SHOW PREFERENCES FILE", "LOAD", "SAVE", "CLEAR" })
+        EXPECT_TRUE (findItem (menu, text)->action != nullptr) << text;
 }
 
 TEST (FooterMenu, ReseedSeedsRandFromTheClockAndTheTrajectoryGenerator)

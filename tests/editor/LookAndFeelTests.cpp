@@ -298,25 +298,16 @@ TEST (LookAndFeel, LinearSliderDrawsOnlyHorizontalStyles)
             continue;
         }
 
+        // A 4-high groove, a 4-wide thumb with its shadow, and a centre mark tinted when bipolar.
         EXPECT_TRUE (near (image.getPixelAt (10, 8), juce::Colours::black)) << "groove";
         EXPECT_TRUE (near (image.getPixelAt (10, 11), juce::Colours::black)) << "groove";
-        EXPECT_EQ (image.getPixelAt (10, 7).getAlpha(), 0) << "groove is 4 high";
+        EXPECT_EQ (image.getPixelAt (10, 7).getAlpha(), 0) << "groove top";
         EXPECT_TRUE (near (image.getPixelAt (69, 5), thumb)) << "thumb";
-        EXPECT_TRUE (near (image.getPixelAt (70, 17), thumb)) << "thumb";
-        EXPECT_TRUE (near (image.getPixelAt (69, 19), juce::Colours::black.withAlpha ((juce::uint8) 204), 4))
-            << "thumb shadow";
-        EXPECT_EQ (image.getPixelAt (66, 5).getAlpha(), 0) << "thumb is 4 wide";
-
+        EXPECT_TRUE (near (image.getPixelAt (69, 19), juce::Colours::black.withAlpha ((juce::uint8) 204), 4)) << "shadow";
+        EXPECT_EQ (image.getPixelAt (66, 5).getAlpha(), 0) << "thumb's left edge";
         const auto centre = c.bipolar ? over (juce::Colours::black, thumb.withAlpha ((juce::uint8) 153)) : juce::Colours::black;
         EXPECT_TRUE (near (image.getPixelAt (49, 9), centre)) << "centre mark";
-        EXPECT_TRUE (near (image.getPixelAt (49, 11), juce::Colours::black)) << "centre mark is 2 high";
     }
-
-    // The same style argument on a horizontal slider draws nothing either.
-    Styled<juce::Slider> slider (juce::Slider::LinearHorizontal, juce::Slider::NoTextBox);
-    EXPECT_TRUE (isBlank (drawInto (100, 20, [&] (juce::Graphics& g) {
-        slider.lf.drawLinearSlider (g, 0, 0, 100, 20, 70.0f, 0.0f, 100.0f, juce::Slider::IncDecButtons, slider.component);
-    })));
 }
 
 TEST (LookAndFeel, IncDecSliderTextFillsItAndItsButtonsAreInvisible)
@@ -345,15 +336,6 @@ TEST (LookAndFeel, IncDecSliderTextFillsItAndItsButtonsAreInvisible)
         }
     }
     EXPECT_EQ (buttons, 2);
-
-    // Other styles keep the framework's layout.
-    Styled<juce::Slider> linear (juce::Slider::LinearHorizontal, juce::Slider::TextBoxLeft);
-    linear.component.setBounds (0, 0, 200, 20);
-    juce::LookAndFeel_V4 plain;
-    const auto own = linear.lf.getSliderLayout (linear.component);
-    const auto framework = plain.getSliderLayout (linear.component);
-    EXPECT_EQ (own.sliderBounds, framework.sliderBounds);
-    EXPECT_EQ (own.textBoxBounds, framework.textBoxBounds);
 }
 
 //==================================================================================================
@@ -415,9 +397,7 @@ TEST (LookAndFeel, BubbleIsAnOutlinedBoxWithoutArrow)
 
     EXPECT_TRUE (near (image.getPixelAt (0, 10), juce::Colour (0xff343434)));
     EXPECT_TRUE (near (image.getPixelAt (20, 10), juce::Colours::black));
-    for (int y = 20; y < 40; ++y)
-        for (int x = 0; x < 40; ++x)
-            ASSERT_EQ (image.getPixelAt (x, y).getAlpha(), 0) << "nothing towards the tip at " << x << ", " << y;
+    EXPECT_TRUE (isBlank (image.getClippedImage ({ 0, 20, 40, 20 }))) << "nothing towards the tip";
 }
 
 TEST (LookAndFeel, TooltipWrapsAtFourHundredAndStartsTenFromTheLeft)

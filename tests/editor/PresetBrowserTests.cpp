@@ -71,12 +71,9 @@ TEST_F (PresetBrowser, ListsUserFilesInNaturalOrderUnderIdsAfterTheFactoryPreset
 
     struct Case { juce::String current; std::vector<juce::String> highlighted; };
     const Case cases[] = {
-        { "INIT", {} },
-        { "name2", { "name2" } },
-        { "Sweep1", { "Sweep1" } },
+        { "INIT", {} }, { "name2", { "name2" } }, { "Sweep1", { "Sweep1" } }, { "name", {} },
         { "Orbit2", { "Orbit2", "Orbit2" } }, // a user file named like a factory preset: both entries
-        { "name", {} },
-        { "NAME2", {} },  // the comparison is exact
+        { "NAME2", {} },                      // the comparison is exact
     };
     for (const auto& c : cases)
     {
@@ -113,19 +110,13 @@ TEST_F (PresetBrowser, ListsUserFilesInNaturalOrderUnderIdsAfterTheFactoryPreset
         EXPECT_EQ (highlighted, c.highlighted);
     }
 
-    // Menu results: a factory id, a user id, nothing.
-    footer.handlePresetMenuResult (3, names);
-    EXPECT_EQ (p.getPresetName(), "Orbit1");
-    footer.handlePresetMenuResult (12, names);
-    EXPECT_EQ (p.getPresetName(), "name2");
-    footer.handlePresetMenuResult (0, names);
-    EXPECT_EQ (p.getPresetName(), "name2");
-    footer.handlePresetMenuResult (12, names); // the highlighted entry loads again
-    EXPECT_EQ (p.getPresetName(), "name2");
-    footer.handlePresetMenuResult (99, names); // past the list (the folder changed meanwhile)
-    EXPECT_EQ (p.getPresetName(), "name2");
-    footer.handlePresetMenuResult (15, names); // the extension in another letter case
-    EXPECT_EQ (p.getPresetName(), "upper");
+    // Menu results: a factory id, a user id, dismissed, past the list (the folder changed meanwhile),
+    // a file whose extension is in another letter case.
+    for (const auto& [id, name] : { std::pair { 3, "Orbit1" }, { 12, "name2" }, { 0, "name2" }, { 99, "name2" }, { 15, "upper" } })
+    {
+        footer.handlePresetMenuResult (id, names);
+        EXPECT_EQ (p.getPresetName(), name) << id;
+    }
     EXPECT_FLOAT_EQ (dryWet (p), 0.375f);
 }
 

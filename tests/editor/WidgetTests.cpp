@@ -105,14 +105,10 @@ TEST (PanelHeader, BottomLineSpansTwoThirdsAndLabelSitsInsideTheRest)
 {
     struct Case { int width, height, lineWidth; juce::Rectangle<int> label; };
     const Case cases[] = {
-        { 265, 30, 176, { 2, 2, 261, 25 } },
-        { 101, 30, 66, { 2, 2, 97, 25 } },  // 2 x (101 / 3), not 101 x 2 / 3
-        { 3, 30, 2, { 2, 2, 0, 25 } },
-        { 2, 30, 0, { 2, 2, 0, 25 } },
-        { 120, 5, 80, { 2, 2, 116, 0 } },
+        { 265, 30, 176, { 2, 2, 261, 25 } }, { 101, 30, 66, { 2, 2, 97, 25 } } /* 2 x (101 / 3), not 101 x 2 / 3 */,
+        { 3, 30, 2, { 2, 2, 0, 25 } }, { 2, 30, 0, { 2, 2, 0, 25 } }, { 120, 5, 80, { 2, 2, 116, 0 } },
         { 120, 1, 80, { 2, 2, 116, 0 } },
     };
-
     const juce::Colour strip (0xff141414), line (0xff6f6f6f);
 
     for (const auto& c : cases)
@@ -124,20 +120,10 @@ TEST (PanelHeader, BottomLineSpansTwoThirdsAndLabelSitsInsideTheRest)
         header.setBounds (0, 0, c.width, c.height);
         EXPECT_EQ (header.titleLabel.getBounds(), c.label);
 
-        const auto image = header.createComponentSnapshot (header.getLocalBounds(), true);
-        int lit = 0;
+        const auto image = snapshot (header);
         for (int x = 0; x < c.width; ++x)
-        {
-            const auto pixel = image.getPixelAt (x, c.height - 1);
-            EXPECT_EQ (pixel, x < c.lineWidth ? line : strip) << "bottom row at x " << x;
-            lit += pixel == line ? 1 : 0;
-        }
-        EXPECT_EQ (lit, c.lineWidth);
-
-        if (c.height > 1) {
-            EXPECT_EQ (image.getPixelAt (0, 0), strip);
-        }
-
+            EXPECT_EQ (image.getPixelAt (x, c.height - 1), x < c.lineWidth ? line : strip) << "bottom row at x " << x;
+        EXPECT_EQ (image.getPixelAt (0, 0), c.height > 1 ? strip : line);
         header.setLookAndFeel (nullptr);
     }
 }
@@ -157,19 +143,15 @@ TEST (PanelView, HeaderTakesTheTopThirtyWhateverTheHeight)
 //==================================================================================================
 TEST (Knob, PressesStartADragUnlessAltWithAParameterOpensTheMenu)
 {
-    const auto alt = juce::ModifierKeys (juce::ModifierKeys::altModifier | juce::ModifierKeys::leftButtonModifier);
-    const auto left = juce::ModifierKeys (juce::ModifierKeys::leftButtonModifier);
-    const auto right = juce::ModifierKeys (juce::ModifierKeys::rightButtonModifier);
-    const auto altRight = juce::ModifierKeys (juce::ModifierKeys::altModifier | juce::ModifierKeys::rightButtonModifier);
+    using M = juce::ModifierKeys;
+    const M left (M::leftButtonModifier), right (M::rightButtonModifier), alt (M::altModifier | M::leftButtonModifier),
+        altRight (M::altModifier | M::rightButtonModifier);
 
     struct Case { const char* name; juce::ModifierKeys mods; const char* parameterID; bool drags; };
     const Case cases[] = {
-        { "plain press", left, "", true },
-        { "plain press, with a parameter", left, "dry_wet", true },
-        { "Alt press without a parameter", alt, "", true },
-        { "right press", right, "dry_wet", true },
-        { "Alt press with a parameter", alt, "dry_wet", false },
-        { "Alt right press with a parameter", altRight, "dry_wet", false },
+        { "plain press", left, "", true }, { "plain press, with a parameter", left, "dry_wet", true },
+        { "Alt press without a parameter", alt, "", true }, { "right press", right, "dry_wet", true },
+        { "Alt press with a parameter", alt, "dry_wet", false }, { "Alt right with a parameter", altRight, "dry_wet", false },
     };
 
     for (const auto& c : cases)
@@ -209,8 +191,7 @@ TEST (Knob, ChoosingFromTheOpenMenuSetsTheFlag)
 {
     struct Case { const char* name; int downs; bool deleteKnobFirst, assign, clear; };
     const Case cases[] = {
-        { "assign", 1, false, true, false },
-        { "clear", 2, false, false, true },
+        { "assign", 1, false, true, false }, { "clear", 2, false, false, true },
         // The editor can be closed while the menu's nested loop runs.
         { "knob deleted while the menu is open", 1, true, false, false },
     };
@@ -252,10 +233,7 @@ TEST (Knob, MenuResultsSetFlagsAndCoalesceIntoOneMessage)
 {
     struct Case { const char* name; std::vector<int> results; bool assign, clear; int callbacks; };
     const Case cases[] = {
-        { "dismissed", { 0 }, false, false, 0 },
-        { "unknown id", { 3 }, false, false, 0 },
-        { "assign", { 1 }, true, false, 1 },
-        { "clear", { 2 }, false, true, 1 },
+        { "dismissed", { 0 }, false, false, 0 }, { "unknown id", { 3 }, false, false, 0 },
         { "assign twice before the listener runs", { 1, 1 }, true, false, 1 },
         { "clear while an assignment is pending", { 1, 2 }, true, true, 1 },
         { "assign, then dismissed", { 1, 0 }, true, false, 1 },
@@ -296,7 +274,7 @@ TEST (CaptionLabel, NotEditableUnfocusedAndTransparent)
     asComponent.mouseDoubleClick (mouseEvent (*label, { 30.0f, 7.0f }, {}));
     EXPECT_FALSE (label->isBeingEdited());
 
-    const auto image = label->createComponentSnapshot (label->getLocalBounds(), true);
+    const auto image = snapshot (*label);
     EXPECT_EQ (image.getPixelAt (0, 0).getAlpha(), 0);
     EXPECT_EQ (image.getPixelAt (59, 13).getAlpha(), 0);
 
