@@ -28,6 +28,19 @@ struct PadFixture
 
     void setTrajectory (bool on) { p.parameters.getParameter ("trajectory")->setValueNotifyingHost (on ? 1.0f : 0.0f); }
 
+    // What the audio side publishes for the pad, then the pad's timer tick.
+    void publish (float currentX, float currentY, float xMin, float xMax, float yMin, float yMax, float level)
+    {
+        p.currentX = currentX;
+        p.currentY = currentY;
+        p.trajectoryBounds.xMin = xMin;
+        p.trajectoryBounds.xMax = xMax;
+        p.trajectoryBounds.yMin = yMin;
+        p.trajectoryBounds.yMax = yMax;
+        p.outputLevel = level;
+        pad->timerCallback();
+    }
+
     juce::MouseEvent event (juce::Point<int> position, juce::ModifierKeys mods = juce::ModifierKeys::leftButtonModifier)
     {
         return mouseEvent (*pad, position.toFloat(), mods);
@@ -175,9 +188,7 @@ TEST (Pad, RightClickEndsItsGesturesWhenTheMenuCloses)
     EXPECT_TRUE (log.balanced());
     EXPECT_EQ (f.x.getValue(), x0) << "a right click moves nothing";
     EXPECT_EQ (f.y.getValue(), y0);
-    ASSERT_EQ (f.p.midiMap.mapTree.getNumChildren(), 1);
-    EXPECT_EQ (f.p.midiMap.mapTree.getChild (0).getType().toString(), "x_pos");
-    EXPECT_EQ ((int) f.p.midiMap.mapTree.getChild (0).getProperty ("cc"), 74);
+    EXPECT_EQ (bindingsOf (f.p.midiMap.mapTree), "x_pos=74") << "the first item";
     EXPECT_EQ (f.p.midiMap.getNumPublishedBindings(), 1) << "the binding reaches the audio side before the click returns";
 }
 
@@ -225,20 +236,12 @@ TEST (Pad, TrajectoryMovesTheGlowAndShowsItsRange)
         f.setXY (0.5f, 0.0f);
         f.setTrajectory (trajectoryOn);
         f.pad->setBounds (0, 0, 262, 262);
-        f.p.currentX = 0.5f;
-        f.p.currentY = 1.0f;
-        f.p.trajectoryBounds.xMin = 0.4f;
-        f.p.trajectoryBounds.xMax = 0.6f;
-        f.p.trajectoryBounds.yMin = 0.9f;
-        f.p.trajectoryBounds.yMax = 1.0f;
-        f.p.outputLevel = 0.0f;
-        f.pad->timerCallback();
+        f.publish (0.5f, 1.0f, 0.4f, 0.6f, 0.9f, 1.0f, 0.0f);
         EXPECT_EQ (f.pad->getFollowerPosition(), juce::Point<float> (131.0f, 258.0f));
         return snapshot (*f.pad);
     };
 
-    const auto off = render (false);
-    const auto on = render (true);
+    const auto off = render (false), on = render (true);
     savePng (on, "pad");
 
     // How much brighter the grid column at x = 131 is than the background beside it.
@@ -274,13 +277,6 @@ TEST (Pad, LevelRingGrowsWithTheOutputLevel)
     const auto silent = render (0.0f), loud = render (1.0f), beyond = render (4.0f);
     const auto broken = render (std::numeric_limits<float>::quiet_NaN());
 
-    // The background: the highlight at alpha 0.1 over black, opaque.
-    const auto background = silent.getPixelAt (150, 60);
-    EXPECT_EQ (background.getAlpha(), 255);
-    EXPECT_NEAR (background.getRed(), 0x28 * 26 / 255, 1);
-    EXPECT_NEAR (background.getGreen(), 0xaf * 26 / 255, 1);
-    EXPECT_NEAR (background.getBlue(), 0xb0 * 26 / 255, 1);
-
     // (176, 85) lies on a circle of radius 64 around the dot at (131, 131), off the grid.
     EXPECT_EQ (green (silent, 176, 85), green (silent, 150, 60)) << "no ring at silence";
     EXPECT_GT (green (loud, 176, 85), 150);
@@ -298,14 +294,7 @@ TEST (Pad, PublishedValuesThatAreNoNumbersDrawSafely)
     PadFixture f;
     f.setTrajectory (true);
     f.pad->setBounds (0, 0, 262, 262);
-    f.p.currentX = nan;
-    f.p.currentY = inf;
-    f.p.trajectoryBounds.xMin = -inf;
-    f.p.trajectoryBounds.xMax = nan;
-    f.p.trajectoryBounds.yMin = 1.0e30f;
-    f.p.trajectoryBounds.yMax = inf;
-    f.p.outputLevel = -inf;
-    f.pad->timerCallback();
+    f.publish (nan, inf, -inf, nan, 1.0e30f, inf, -inf);
     EXPECT_EQ (f.pad->getFollowerPosition(), juce::Point<float> (4.0f, 262.0f));
 
     const auto image = snapshot (*f.pad);
