@@ -1,6 +1,6 @@
 #pragma once
 
-// Helpers shared by the editor tests: an editor open on a processor, pictures and their pixels,
+// Helpers shared by the editor tests: an editor open on a processor, pictures and icon colours,
 // simulated mouse events and clicks, modal menus worked from a timer, listeners that log what
 // they hear, and the engine-setting records and controller bindings in comparable form.
 #include <gtest/gtest.h>
@@ -44,50 +44,6 @@ inline void savePng (const juce::Image& image, const juce::String& name)
     juce::FileOutputStream out (file);
     juce::PNGImageFormat().writeImageToStream (image, out);
 }
-
-inline juce::Image drawInto (int width, int height, const std::function<void (juce::Graphics&)>& draw)
-{
-    juce::Image image (juce::Image::ARGB, width, height, true);
-    juce::Graphics g (image);
-    draw (g);
-    return image;
-}
-
-inline bool isBlank (const juce::Image& image)
-{
-    for (int y = 0; y < image.getHeight(); ++y)
-        for (int x = 0; x < image.getWidth(); ++x)
-            if (image.getPixelAt (x, y).getAlpha() != 0)
-                return false;
-    return true;
-}
-
-inline int differingPixels (const juce::Image& a, const juce::Image& b)
-{
-    if (a.getBounds() != b.getBounds())
-        return -1;
-    int n = 0;
-    for (int y = 0; y < a.getHeight(); ++y)
-        for (int x = 0; x < a.getWidth(); ++x)
-            n += a.getPixelAt (x, y) != b.getPixelAt (x, y) ? 1 : 0;
-    return n;
-}
-
-inline bool sameImage (const juce::Image& a, const juce::Image& b) { return differingPixels (a, b) == 0; }
-
-inline ::testing::AssertionResult near (juce::Colour actual, juce::Colour expected, int tolerance = 3)
-{
-    const auto diff = [] (juce::uint8 a, juce::uint8 b) { return std::abs ((int) a - (int) b); };
-    const auto worst = juce::jmax (diff (actual.getAlpha(), expected.getAlpha()), diff (actual.getRed(), expected.getRed()),
-                                   diff (actual.getGreen(), expected.getGreen()), diff (actual.getBlue(), expected.getBlue()));
-    if (worst <= tolerance)
-        return ::testing::AssertionSuccess();
-    return ::testing::AssertionFailure() << "colour " << actual.toDisplayString (true) << ", expected "
-                                         << expected.toDisplayString (true);
-}
-
-// The opaque colour that `top` drawn over the opaque `bottom` gives.
-inline juce::Colour over (juce::Colour bottom, juce::Colour top) { return bottom.overlaidWith (top); }
 
 // The visible colours of a drawable tree (fills and strokes, ignoring "none").
 inline std::set<juce::uint32> coloursOf (const juce::Component* drawable)
@@ -230,14 +186,6 @@ inline void setParameter (QuorilAudioProcessor& p, int index, float normalised) 
 
 inline float raw (const QuorilAudioProcessor& p, int index) { return p.parameterTable->raw (index); }
 
-inline std::vector<float> allParameterValues (QuorilAudioProcessor& p)
-{
-    std::vector<float> values;
-    for (int i = 0; i < ParameterTable::numParameters; ++i)
-        values.push_back (parameterAt (p, i).getValue());
-    return values;
-}
-
 // Every field of a pole's engine-setting records for one channel.
 inline std::vector<double> recordOf (const QuorilAudioProcessor& p, int pole, int channel)
 {
@@ -262,12 +210,6 @@ inline juce::MidiBuffer controller (int number, int value)
     juce::MidiBuffer midi;
     midi.addEvent (juce::MidiMessage::controllerEvent (1, number, value), 0);
     return midi;
-}
-
-inline void bind (QuorilAudioProcessor& p, const juce::String& id, int cc)
-{
-    p.midiMap.lastCC = cc;
-    p.midiMap.assignToLastCC (id);
 }
 
 // The map's bindings in order, as "x_pos=74,in_gain=7".

@@ -14,6 +14,42 @@ namespace
 {
 using orvn::gui::OVLookAndFeel;
 
+juce::Image drawInto (int width, int height, const std::function<void (juce::Graphics&)>& draw)
+{
+    juce::Image image (juce::Image::ARGB, width, height, true);
+    juce::Graphics g (image);
+    draw (g);
+    return image;
+}
+
+int differingPixels (const juce::Image& a, const juce::Image& b)
+{
+    if (a.getBounds() != b.getBounds())
+        return -1;
+    int n = 0;
+    for (int y = 0; y < a.getHeight(); ++y)
+        for (int x = 0; x < a.getWidth(); ++x)
+            n += a.getPixelAt (x, y) != b.getPixelAt (x, y) ? 1 : 0;
+    return n;
+}
+
+bool sameImage (const juce::Image& a, const juce::Image& b) { return differingPixels (a, b) == 0; }
+bool isBlank (const juce::Image& image) { return sameImage (image, juce::Image (juce::Image::ARGB, image.getWidth(), image.getHeight(), true)); }
+
+::testing::AssertionResult near (juce::Colour actual, juce::Colour expected, int tolerance = 3)
+{
+    const auto diff = [] (juce::uint8 a, juce::uint8 b) { return std::abs ((int) a - (int) b); };
+    const auto worst = juce::jmax (diff (actual.getAlpha(), expected.getAlpha()), diff (actual.getRed(), expected.getRed()),
+                                   diff (actual.getGreen(), expected.getGreen()), diff (actual.getBlue(), expected.getBlue()));
+    if (worst <= tolerance)
+        return ::testing::AssertionSuccess();
+    return ::testing::AssertionFailure() << "colour " << actual.toDisplayString (true) << ", expected "
+                                         << expected.toDisplayString (true);
+}
+
+// The opaque colour that `top` drawn over the opaque `bottom` gives.
+juce::Colour over (juce::Colour bottom, juce::Colour top) { return bottom.overlaidWith (top); }
+
 juce::Typeface::Ptr orbitron()
 {
     return juce::Typeface::createSystemTypefaceFor (QuorilBinaryData::Orbitron_500Medium_ttf,
@@ -31,8 +67,7 @@ struct Styled
     }
 
     ~Styled() { component.setLookAndFeel (nullptr); }
-
-    juce::Image snapshot() { return component.createComponentSnapshot (component.getLocalBounds(), true, 1.0f); }
+    juce::Image snapshot() { return editortest::snapshot (component); }
 
     OVLookAndFeel lf;
     ComponentType component;
@@ -158,19 +193,13 @@ TEST (LookAndFeel, KnobWedgeRunsFromTheStartOrFromTheTopWhenBipolar)
     // Probes on the value ring: left (9 o'clock), right (3 o'clock), upper left, upper right.
     struct Case { const char* name; double value; juce::var bipolar; bool left, right, upperLeft, upperRight; };
     const Case cases[] = {
-        { "plain at minimum: empty wedge", 0.0, {}, false, false, false, false },
-        { "plain 0.25", 0.25, {}, true, false, false, false },
-        { "plain 0.9", 0.9, {}, true, true, true, true },
-        { "bipolar 0.1: pointer to top", 0.1, true, true, false, true, false },
-        { "bipolar 0.25", 0.25, true, false, false, true, false },
-        { "bipolar 0.5: no wedge", 0.5, true, false, false, false, false },
-        { "bipolar 0.75", 0.75, true, false, false, false, true },
-        { "bipolar 0.9: top to pointer", 0.9, true, false, true, false, true },
-        { "bipolar as integer 1", 0.9, 1, false, true, false, true },
-        { "bipolar false is plain", 0.9, false, true, true, true, true },
+        { "plain at minimum: empty wedge", 0.0, {}, false, false, false, false }, { "plain 0.25", 0.25, {}, true, false, false, false },
+        { "plain 0.9", 0.9, {}, true, true, true, true }, { "bipolar 0.1: pointer to top", 0.1, true, true, false, true, false },
+        { "bipolar 0.25", 0.25, true, false, false, true, false }, { "bipolar 0.5: no wedge", 0.5, true, false, false, false, false },
+        { "bipolar 0.75", 0.75, true, false, false, false, true }, { "bipolar 0.9: top to pointer", 0.9, true, false, true, false, true },
+        { "bipolar as integer 1", 0.9, 1, false, true, false, true }, { "bipolar false is plain", 0.9, false, true, true, true, true },
         { "bipolar 2 is plain", 0.9, 2, true, true, true, true },
     };
-
     for (const auto& c : cases)
     {
         SCOPED_TRACE (c.name);
@@ -180,7 +209,6 @@ TEST (LookAndFeel, KnobWedgeRunsFromTheStartOrFromTheTopWhenBipolar)
         EXPECT_EQ (looksLikeWedge (image.getPixelAt (10, 10)), c.upperLeft);
         EXPECT_EQ (looksLikeWedge (image.getPixelAt (49, 10)), c.upperRight);
     }
-
 }
 
 TEST (LookAndFeel, KnobPositionOutsideItsRangeDrawsAtTheNearestEnd)

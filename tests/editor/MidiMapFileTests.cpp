@@ -22,6 +22,12 @@ struct MapFiles : ::testing::Test
     juce::File dir { juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("map-files") };
 };
 
+void bind (QuorilAudioProcessor& p, const juce::String& id, int cc)
+{
+    p.midiMap.lastCC = cc;
+    p.midiMap.assignToLastCC (id);
+}
+
 juce::String bytesOf (const juce::File& file)
 {
     juce::MemoryBlock data;

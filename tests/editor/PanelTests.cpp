@@ -16,6 +16,14 @@ using namespace editortest;
 
 namespace
 {
+std::vector<float> allParameterValues (QuorilAudioProcessor& p)
+{
+    std::vector<float> values;
+    for (int i = 0; i < ParameterTable::numParameters; ++i)
+        values.push_back (parameterAt (p, i).getValue());
+    return values;
+}
+
 // Values no random draw produces, so that any draw shows as a change.
 void markAllRecords (QuorilAudioProcessor& p)
 {
