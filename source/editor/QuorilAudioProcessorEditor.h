@@ -6,8 +6,9 @@
 
 class QuorilAudioProcessor;
 
-// The plug-in's window: one MainComponent laid out at 800 x 500 and scaled as a whole to the
-// window's width. The width is kept in the per-user settings file.
+// The plug-in's window: one MainComponent laid out at 800 x 500, scaled as a whole to fit the
+// window and centred in it, the rest black. The width the design is drawn at is kept in the
+// per-user settings file.
 class QuorilAudioProcessorEditor : public juce::AudioProcessorEditor
 {
 public:
@@ -21,12 +22,26 @@ public:
     static constexpr int designHeight = 500;
     static constexpr double aspectRatio = 1.6;
     static constexpr int minimumWidth = 200;
-    // A stored width outside minimumWidth..maximumStoredWidth (a damaged or hand-edited settings
-    // file) opens the window at the design width instead.
+    // The largest width the window can be dragged to and the largest that reopens. A stored width
+    // outside minimumWidth..maximumStoredWidth (a damaged or hand-edited settings file) opens the
+    // window at the design width instead.
     static constexpr int maximumStoredWidth = 4096;
 
     // The width to open at, from the text stored under the width key (empty when none).
     static int initialWidthFromSetting (const juce::String& storedText);
+
+    // The window's height for a width: width / 1.6, truncated.
+    static int heightForWidth (int width);
+
+    // The width the design is drawn at in a window of the given size: the largest that fits both
+    // ways, where fitting the height allows what heightForWidth truncates, so that a window
+    // opened at a width draws at that width. Never below 1.
+    static int drawnWidthFor (int windowWidth, int windowHeight);
+
+    // What is stored for a drawn width: the width itself, capped at maximumStoredWidth; nothing
+    // (-1) below minimumWidth, so that a window a host shrinks to nothing for a moment does not
+    // replace the last real width.
+    static int widthToStore (int drawnWidth);
 
     QuorilAudioProcessor& audioProcessor;
     juce::SharedResourcePointer<juce::TooltipWindow> tooltipWindow;

@@ -186,6 +186,124 @@ TEST (EditorWindow, ResizingStoresTheWidthOnlyWhenItChanged)
     EXPECT_DOUBLE_EQ (open.editor->getConstrainer()->getFixedAspectRatio(), 1.6);
 }
 
+// Hosts such as Ardour size the view to their window frame and never ask the constrainer. The
+// design keeps its shape, fits the window both ways, sits in its middle with black around it, and
+// the width it is drawn at is the one kept.
+TEST (EditorWindow, AnySizeAHostGivesShowsTheWholeDesignCentred)
+{
+    struct Case { int width, height, drawnWidth; };
+    const Case cases[] = {
+        { 1200, 500, 801 },  // wider than 1.6: 801 fits, as the height of a window opened at 801 is 500
+        { 1000, 866, 1000 }, // taller than 1.6
+        { 800, 500, 800 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.width) + " x " + juce::String (c.height));
+        QuorilAudioProcessor p;
+        storeWidth (p, 640);
+        p.setPresetName ("Drill1");
+        OpenEditor open (p);
+        auto& editor = *open.editor;
+        auto& main = open.main();
+        auto& footer = main.footer;
+        editor.setBounds (0, 0, c.width, c.height);
+        main.timerCallback(); // the footer shows the preset's name
+
+        EXPECT_EQ (p.getSettingsFile()->getIntValue (p.panelWidthKey), c.drawnWidth);
+
+        const auto window = editor.getLocalBounds();
+        const auto drawn = main.getBoundsInParent();
+        EXPECT_NEAR (drawn.getWidth(), c.drawnWidth, 1);
+        EXPECT_NEAR (drawn.getCentreX(), window.getCentreX(), 1);
+        EXPECT_NEAR (drawn.getCentreY(), window.getCentreY(), 1);
+
+        std::function<void (juce::Component&)> checkInside = [&] (juce::Component& parent)
+        {
+            for (auto* child : parent.getChildren())
+            {
+                if (! child->isVisible())
+                    continue;
+                const auto area = editor.getLocalArea (child, child->getLocalBounds());
+                EXPECT_TRUE (window.contains (area)) << child->getName() << " " << area.toString();
+                checkInside (*child);
+            }
+        };
+        checkInside (main);
+
+        // The footer's preset name and menu icon are drawn: light pixels where they lie.
+        const auto image = snapshot (editor);
+        const auto lightPixelsIn = [&] (juce::Component& part)
+        {
+            const auto area = editor.getLocalArea (&part, part.getLocalBounds()).getIntersection (image.getBounds());
+            int count = 0;
+            for (int y = area.getY(); y < area.getBottom(); ++y)
+                for (int x = area.getX(); x < area.getRight(); ++x)
+                    count += image.getPixelAt (x, y).getBrightness() > 0.6f ? 1 : 0;
+            return count;
+        };
+        EXPECT_GT (lightPixelsIn (footer.presetButton), 20);
+        EXPECT_GT (lightPixelsIn (*footer.menuButton), 20);
+
+        // Black around the design (the host's resize corner aside).
+        juce::RectangleList<int> design (drawn.expanded (1));
+        for (auto* child : editor.getChildren())
+            design.add (child->getBoundsInParent());
+        int margin = 0, notBlack = 0;
+        for (int y = 0; y < image.getHeight(); y += 3)
+            for (int x = 0; x < image.getWidth(); x += 3)
+                if (! design.containsPoint ({ x, y }))
+                {
+                    ++margin;
+                    notBlack += image.getPixelAt (x, y).getARGB() != 0xff000000 ? 1 : 0;
+                }
+        EXPECT_EQ (notBlack, 0) << "of " << margin;
+        if (c.width != 800)
+            savePng (image, "window-" + juce::String (c.width) + "x" + juce::String (c.height));
+    }
+}
+
+// One rule for the width at both ends: the window can be dragged to the widths that reopen, and
+// what is kept for any size a host gives reopens.
+TEST (EditorWindow, TheKeptWidthAlwaysReopens)
+{
+    struct Case { int width, height; int stored; };
+    const Case cases[] = {
+        { 4096, 2560, 4096 }, { 5000, 3125, 4096 }, { 9000, 600, 961 },
+        { 200, 125, 200 },
+        // A window shrunk to nothing for a moment keeps the last real width.
+        { 199, 124, 640 }, { 0, 0, 640 }, { 300, 0, 640 },
+    };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.width) + " x " + juce::String (c.height));
+        QuorilAudioProcessor p;
+        storeWidth (p, 640);
+        {
+            OpenEditor open (p);
+            open.editor->setSize (c.width, c.height);
+            EXPECT_FALSE (open.main().getTransform().isSingularity());
+        }
+        EXPECT_EQ (p.getSettingsFile()->getIntValue (p.panelWidthKey), c.stored);
+
+        OpenEditor reopened (p);
+        EXPECT_EQ (reopened.editor->getWidth(), c.stored);
+        EXPECT_EQ (reopened.main().getTransform(), juce::AffineTransform::scale ((float) c.stored / 800.0f));
+    }
+
+    QuorilAudioProcessor p;
+    OpenEditor open (p);
+    auto& limits = *open.editor->getConstrainer();
+    EXPECT_EQ (limits.getMaximumWidth(), 4096);
+    EXPECT_EQ (limits.getMinimumWidth(), 200);
+
+    juce::Rectangle<int> bounds (0, 0, 8000, 5000);
+    limits.checkBounds (bounds, { 0, 0, 800, 500 }, { 0, 0, 100000, 100000 }, false, false, true, true);
+    EXPECT_EQ (bounds.getWidth(), 4096) << "dragged as wide as it goes";
+}
+
 // The icons are made before the window has its look-and-feel; their pressed (and toggled-on) copy
 // still takes the right colour, in the first window as in later ones: the footer's the
 // look-and-feel's on-colour, all others the highlight. A lit button shows that copy.
