@@ -92,27 +92,51 @@ void Footer::resized()
 //==============================================================================
 juce::PopupMenu Footer::createMainMenu()
 {
+    // The framework runs a chosen item's action from a message it posts once the menu has closed;
+    // by then the host may have closed the window, and this footer with it. The items of a window
+    // that has gone do nothing.
+    const auto whileShown = [safeThis = juce::Component::SafePointer<Footer> (this)] (std::function<void (Footer&)> action)
+    {
+        return [safeThis, action = std::move (action)]
+        {
+            if (auto* footer = safeThis.getComponent())
+                action (*footer);
+        };
+    };
+
     juce::PopupMenu midiMapMenu;
-    midiMapMenu.addItem ("LOAD", true, false, [this] { ccMapperUIManager.loadMidiMap(); });
-    midiMapMenu.addItem ("SAVE", true, false, [this] { ccMapperUIManager.saveMidiMap(); });
-    midiMapMenu.addItem ("CLEAR", true, false, [this] { onClearMidiMap(); });
+    midiMapMenu.addItem ("LOAD", true, false, whileShown ([] (Footer& f) { f.ccMapperUIManager.loadMidiMap(); }));
+    midiMapMenu.addItem ("SAVE", true, false, whileShown ([] (Footer& f) { f.ccMapperUIManager.saveMidiMap(); }));
+    midiMapMenu.addItem ("CLEAR", true, false, whileShown ([] (Footer& f) { f.onClearMidiMap(); }));
 
     juce::PopupMenu menu;
     menu.setLookAndFeel (&getLookAndFeel());
-    menu.addItem ("RESEED", true, false, [this] { onReseed(); });
+    menu.addItem ("RESEED", true, false, whileShown ([] (Footer& f) { f.onReseed(); }));
     menu.addSubMenu ("MIDI MAP", midiMapMenu, true);
-    menu.addItem ("OPEN PRESETS DIRECTORY", true, false, [this] { onOpenPresetsDirectory(); });
-    menu.addItem ("SHOW PREFERENCES FILE", true, false, [this] { onShowPreferencesFile(); });
+    menu.addItem ("OPEN PRESETS DIRECTORY", true, false, whileShown ([] (Footer& f) { f.onOpenPresetsDirectory(); }));
+    menu.addItem ("SHOW PREFERENCES FILE", true, false, whileShown ([] (Footer& f) { f.onShowPreferencesFile(); }));
 
     const auto version = (juce::String ("Quoril") + " " + "v " + QUORIL_VERSION_STRING).toUpperCase();
     menu.addItem (versionItemId, version, false, false);
     return menu;
 }
 
+juce::PopupMenu::Options Footer::menuOptions (juce::Component& attachTo, int maximumColumns)
+{
+    // A menu whose footer is deleted while it is open returns no choice and runs no item.
+    return juce::PopupMenu::Options()
+        .withTargetComponent (&attachTo)
+        .withItemThatMustBeVisible (1)
+        .withMinimumWidth (40)
+        .withMaximumNumColumns (maximumColumns)
+        .withStandardItemHeight (0)
+        .withDeletionCheck (*this);
+}
+
 void Footer::showMenu()
 {
-    auto menu = createMainMenu();
-    menu.showAt (menuButton.get(), 1, 40, 0, 0);
+    // Modal; a chosen item runs its own action.
+    createMainMenu().showMenu (menuOptions (*menuButton, 0));
 }
 
 void Footer::onMenuClicked() { showMenu(); }

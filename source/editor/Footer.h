@@ -2,6 +2,7 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
 #include <memory>
 
 #include "../orvn/CCMapperUIManager.h"
@@ -28,7 +29,8 @@ public:
     // Main menu.
     void showMenu();
 
-    // The main menu as shown by showMenu; each item carries its own action.
+    // The main menu as shown by showMenu; each item carries its own action, which does nothing
+    // once this footer has gone.
     juce::PopupMenu createMainMenu();
 
     static constexpr int versionItemId = -10;
@@ -73,6 +75,9 @@ public:
     orvnlib::CCMapperUIManager ccMapperUIManager;
 
 private:
+    // How both menus are shown: attached to the given button, modal, with the given column limit.
+    juce::PopupMenu::Options menuOptions (juce::Component& attachTo, int maximumColumns);
+
     // Applies a state document with processing suspended; names it after the file when the
     // document named nothing. Returns false (and changes nothing) when the file is not readable.
     bool loadPresetFile (const juce::File& file);

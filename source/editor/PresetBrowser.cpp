@@ -93,7 +93,14 @@ void Footer::showPresetList()
 {
     const auto userNames = getUserPresetNames();
     auto menu = createPresetMenu (userNames);
-    handlePresetMenuResult (menu.showAt (&presetButton, 1, 40, 4, 0), userNames);
+
+    // The menu runs a nested message loop, in which the host may close the window and delete this
+    // footer; a preset chosen from the list of a window that has gone is not loaded.
+    juce::Component::SafePointer<Footer> safeThis (this);
+    const int result = menu.showMenu (menuOptions (presetButton, 4));
+
+    if (safeThis != nullptr)
+        handlePresetMenuResult (result, userNames);
 }
 
 void Footer::onPresetListClicked() { showPresetList(); }

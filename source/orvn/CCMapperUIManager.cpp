@@ -39,36 +39,50 @@ juce::File CCMapperUIManager::getDialogStartFolder()
     return juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
 }
 
+// The dialogs run a nested message loop, in which the host may close the window and delete this
+// manager with it. The map belongs to the processor and outlives every window, so it is taken
+// before the dialog opens and nothing of the manager is used after: a file chosen in a dialog
+// whose window has gone is still saved from or loaded into the processor's map.
 void CCMapperUIManager::saveMidiMap()
 {
-    if (mapper == nullptr)
-        return;
+    auto* map = mapper;
 
-    juce::FileChooser chooser ("SAVE MIDI MAP", getDialogStartFolder(), mapFilePattern(), true, false, nullptr);
+    if (map == nullptr)
+        return;
 
     constexpr auto flags = juce::FileBrowserComponent::saveMode
                          | juce::FileBrowserComponent::canSelectFiles
                          | juce::FileBrowserComponent::warnAboutOverwriting;
 
-    if (! chooser.showDialog (flags, nullptr))
-        return;
+    const auto file = chooseFile ("SAVE MIDI MAP", flags, useNativeDialogs);
 
-    writeMapFile (mapper->mapTree, chooser.getResult());
+    if (file != juce::File())
+        writeMapFile (map->mapTree, file);
 }
 
 void CCMapperUIManager::loadMidiMap()
 {
-    if (mapper == nullptr)
-        return;
+    auto* map = mapper;
 
-    juce::FileChooser chooser ("LOAD MIDI MAP", getDialogStartFolder(), mapFilePattern(), true, false, nullptr);
+    if (map == nullptr)
+        return;
 
     constexpr auto flags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 
-    if (! chooser.showDialog (flags, nullptr))
-        return;
+    const auto file = chooseFile ("LOAD MIDI MAP", flags, useNativeDialogs);
 
-    loadMapFile (chooser.getResult());
+    if (file != juce::File())
+        loadMapFile (*map, file);
+}
+
+juce::File CCMapperUIManager::chooseFile (const juce::String& title, int flags, bool native)
+{
+    juce::FileChooser chooser (title, getDialogStartFolder(), mapFilePattern(), native, false, nullptr);
+
+    if (! chooser.showDialog (flags, nullptr))
+        return {};
+
+    return chooser.getResult();
 }
 
 //==============================================================================
@@ -119,15 +133,17 @@ bool CCMapperUIManager::writeMapFile (const juce::ValueTree& map, const juce::Fi
 
 bool CCMapperUIManager::loadMapFile (const juce::File& file)
 {
-    if (mapper == nullptr)
-        return false;
+    return mapper != nullptr && loadMapFile (*mapper, file);
+}
 
+bool CCMapperUIManager::loadMapFile (CCMapper& map, const juce::File& file)
+{
     const auto xml = readPresetFile (file);
 
     if (xml == nullptr)
         return false;
 
     // loadFromXml publishes the new bindings to the audio thread itself.
-    return mapper->loadFromXml (*xml);
+    return map.loadFromXml (*xml);
 }
 } // namespace orvnlib

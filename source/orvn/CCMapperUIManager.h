@@ -31,13 +31,21 @@ public:
     // is missing, not a plain file, too large or not well-formed XML, or whose element is not a
     // controller map, changes nothing. Returns whether the map was replaced.
     bool loadMapFile (const juce::File& file);
+    static bool loadMapFile (CCMapper& map, const juce::File& file);
 
     static const juce::String& mapFilePattern();
     static juce::File getDialogStartFolder();
 
     CCMapper* mapper = nullptr;
 
+    // The platform's own file dialogs where it has them; the framework's dialog otherwise.
+    bool useNativeDialogs = true;
+
 private:
+    // Runs a modal file dialog for map files; an empty File when it was cancelled. Uses nothing
+    // of the manager, which the dialog's message loop may delete.
+    static juce::File chooseFile (const juce::String& title, int flags, bool native);
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CCMapperUIManager)
 };
 } // namespace orvnlib
