@@ -8,12 +8,13 @@
 
 namespace
 {
-juce::Typeface::Ptr embeddedTypeface()
+// Made for each window and held by its look-and-feel, so it goes with the window: one kept in a
+// static would outlive the framework's shutdown (and its leak checks).
+juce::Typeface::Ptr createEmbeddedTypeface()
 {
 #if QUORIL_HAS_BINARY_DATA
-    static juce::Typeface::Ptr typeface = juce::Typeface::createSystemTypefaceFor (
-        QuorilBinaryData::Orbitron_500Medium_ttf, (size_t) QuorilBinaryData::Orbitron_500Medium_ttfSize);
-    return typeface;
+    return juce::Typeface::createSystemTypefaceFor (QuorilBinaryData::Orbitron_500Medium_ttf,
+                                                    (size_t) QuorilBinaryData::Orbitron_500Medium_ttfSize);
 #else
     return {};
 #endif
@@ -28,7 +29,7 @@ MainComponent::MainComponent (QuorilAudioProcessor& p)
       editorsPanel (p),
       footer (p)
 {
-    if (auto typeface = embeddedTypeface())
+    if (auto typeface = createEmbeddedTypeface())
         ovLookAndFeel.setDefaultSansSerifTypeface (typeface);
 
     juce::LookAndFeel::setDefaultLookAndFeel (&ovLookAndFeel);
