@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 #include <juce_events/juce_events.h>
 
+#include <cerrno>
+#include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <string>
 
 #if QUORIL_TEST_X11_ERROR_HANDLER
@@ -23,12 +26,15 @@ int main (int argc, char** argv)
     XSetErrorHandler (ignoreXError);
 #endif
 
+    // The preset tests empty the preset folder they find: never run them on the real one.
     std::string home = "/tmp/quoril-test-home-XXXXXX";
-    if (mkdtemp (home.data()) != nullptr)
+    if (mkdtemp (home.data()) == nullptr || setenv ("HOME", home.c_str(), 1) != 0)
     {
-        setenv ("HOME", home.c_str(), 1);
-        unsetenv ("XDG_CONFIG_HOME");
+        std::fprintf (stderr, "Cannot make a private home folder under /tmp (%s); the tests do not run "
+                              "with the real home folder.\n", std::strerror (errno));
+        return 2;
     }
+    unsetenv ("XDG_CONFIG_HOME");
 
     int result = 0;
     {
