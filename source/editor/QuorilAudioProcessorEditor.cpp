@@ -50,7 +50,7 @@ int QuorilAudioProcessorEditor::heightForWidth (int width)
 int QuorilAudioProcessorEditor::drawnWidthFor (int windowWidth, int windowHeight)
 {
     // The largest d with heightForWidth (d) <= windowHeight: d * 5 / 8 < windowHeight + 1.
-    const auto widestForHeight = ((juce::int64) (windowHeight + 1) * designWidth - 1) / designHeight;
+    const auto widestForHeight = (((juce::int64) windowHeight + 1) * designWidth - 1) / designHeight;
     return (int) juce::jmax ((juce::int64) 1, juce::jmin ((juce::int64) windowWidth, widestForHeight));
 }
 
