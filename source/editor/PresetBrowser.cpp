@@ -122,6 +122,7 @@ void Footer::loadFactoryPreset (int index)
     processor.suspendProcessing (true);
     processor.applyStateTree (tree);
     processor.suspendProcessing (false);
+    processor.noteStateChange();
 }
 
 void Footer::loadUserPreset (const juce::StringArray& names, int index)
@@ -148,6 +149,7 @@ bool Footer::loadPresetFile (const juce::File& file)
     processor.applyStateTree (tree);
     setPresetNameFromPath (file);
     processor.suspendProcessing (false);
+    processor.noteStateChange();
     return true;
 }
 

@@ -18,13 +18,14 @@ void CCMapperUIManager::changeListenerCallback (juce::ChangeBroadcaster* source)
         return;
 
     if (std::exchange (target->assignRequested, false))
-    {
         mapper->assignToLastCC (target->parameterID);
-        return;
-    }
-
-    if (std::exchange (target->clearRequested, false))
+    else if (std::exchange (target->clearRequested, false))
         mapper->clearMapping (target->parameterID);
+    else
+        return;
+
+    if (onMapChanged != nullptr)
+        onMapChanged();
 }
 
 //==============================================================================
@@ -61,6 +62,7 @@ void CCMapperUIManager::loadMidiMap()
     if (mapper == nullptr)
         return;
 
+    const auto announceChange = onMapChanged; // taken now: the dialog may outlast the window
     juce::FileChooser chooser ("LOAD MIDI MAP", getDialogStartFolder(), mapFilePattern(), true, false, nullptr);
 
     constexpr auto flags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
@@ -68,7 +70,8 @@ void CCMapperUIManager::loadMidiMap()
     if (! chooser.showDialog (flags, nullptr))
         return;
 
-    loadMapFile (chooser.getResult());
+    if (loadMapFile (chooser.getResult()) && announceChange != nullptr)
+        announceChange();
 }
 
 //==============================================================================

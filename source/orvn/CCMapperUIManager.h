@@ -2,6 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
+
 class CCMapper;
 
 namespace orvnlib
@@ -36,6 +38,9 @@ public:
     static juce::File getDialogStartFolder();
 
     CCMapper* mapper = nullptr;
+
+    // Called on the message thread after a learn request or a loaded file changed the map.
+    std::function<void()> onMapChanged;
 
 private:
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CCMapperUIManager)
