@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   juce-modules-source cmake ninja-build g++ pkg-config
   libgtest-dev libgmock-dev libbenchmark-dev
-  xvfb xauth
+  xvfb xauth libxtst-dev
 )
 
 missing=()

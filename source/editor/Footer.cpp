@@ -50,6 +50,9 @@ Footer::Footer (QuorilAudioProcessor& p)
     nextButton->onClick = [this] { onNextPresetClicked(); };
     presetButton.onClick = [this] { onPresetListClicked(); };
     menuButton->onClick = [this] { onMenuClicked(); };
+
+    // Bindings learnt or loaded through the manager are saved state the host does not see.
+    ccMapperUIManager.onMapChanged = [&processor = p] { processor.noteStateChange(); };
 }
 
 Footer::~Footer() = default;
@@ -165,5 +168,6 @@ void Footer::onClearMidiMap()
     processor.midiMap.mapTree.removeAllChildren (nullptr);
     // The audio thread stops applying the old bindings now, not at the next message loop pass.
     processor.midiMap.refreshBindings();
+    processor.noteStateChange();
 }
 } // namespace quoril

@@ -108,6 +108,7 @@ void GlobalControls::resized()
 void GlobalControls::writeDiffuserFeed (int channel, const juce::Slider& knob)
 {
     processor.diffuserSettings[channel].feed = processor.diffuserFeedRange.convertFrom0to1 ((float) knob.getValue());
+    processor.noteStateChange();
 }
 
 void GlobalControls::onDiffusionLChanged()

@@ -203,6 +203,10 @@ void PoleEditor::sliderValueChanged (juce::Slider* slider)
         writeResonatorField (0, k, value);
     else if (const int l = resonatorKnobsRight.indexOf (knob); l >= 0)
         writeResonatorField (1, l, value);
+    else
+        return;
+
+    processor.noteStateChange();
 }
 
 void PoleEditor::updateValueTexts()

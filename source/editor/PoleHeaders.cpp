@@ -72,8 +72,13 @@ void MainComponent::onCopyEngineClicked (int pole)
 }
 
 // The pasted diffusion amount and stereo link reach the knob and the link button through their
-// parameter attachments; the engine editor picks up the records at its next poll.
+// parameter attachments; the engine editor picks up the records at its next poll. The records
+// are no host parameters, so the host is told of them apart.
 void MainComponent::onPasteEngineClicked (int pole)
 {
+    if (! processor.poleClipboard.valid)
+        return;
+
     processor.pastePoleSettings (pole);
+    processor.noteStateChange();
 }

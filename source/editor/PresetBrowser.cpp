@@ -129,6 +129,7 @@ void Footer::loadFactoryPreset (int index)
     processor.suspendProcessing (true);
     processor.applyStateTree (tree);
     processor.suspendProcessing (false);
+    processor.noteStateChange();
 }
 
 void Footer::loadUserPreset (const juce::StringArray& names, int index)
@@ -155,6 +156,7 @@ bool Footer::loadPresetFile (const juce::File& file)
     processor.applyStateTree (tree);
     setPresetNameFromPath (file);
     processor.suspendProcessing (false);
+    processor.noteStateChange();
     return true;
 }
 

@@ -7,6 +7,7 @@ QuorilAudioProcessorEditor::QuorilAudioProcessorEditor (QuorilAudioProcessor& p)
       audioProcessor (p),
       mainComponent (p)
 {
+    ++audioProcessor.openEditorCount;
     tooltipWindow->setMillisecondsBeforeTipAppears (2000);
     addAndMakeVisible (mainComponent);
 
@@ -29,7 +30,10 @@ QuorilAudioProcessorEditor::QuorilAudioProcessorEditor (QuorilAudioProcessor& p)
     setSize (width, height);
 }
 
-QuorilAudioProcessorEditor::~QuorilAudioProcessorEditor() = default;
+QuorilAudioProcessorEditor::~QuorilAudioProcessorEditor()
+{
+    --audioProcessor.openEditorCount;
+}
 
 int QuorilAudioProcessorEditor::initialWidthFromSetting (const juce::String& storedText)
 {

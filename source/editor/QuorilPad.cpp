@@ -168,8 +168,10 @@ void QuorilPad::performControllerMenuItem (int itemId)
         case mapYItem:   map.assignToLastCC (yId); break;
         case clearXItem: map.clearMapping (xId); break;
         case clearYItem: map.clearMapping (yId); break;
-        default: break;
+        default: return;
     }
+
+    processor.noteStateChange();
 }
 
 void QuorilPad::showControllerMenu()

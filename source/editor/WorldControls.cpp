@@ -67,11 +67,13 @@ void WorldControls::createRegenerateButtons (int index)
 void WorldControls::onRegenerateAllClicked()
 {
     processor.randomizeSettings();
+    processor.noteStateChange();
 }
 
 void WorldControls::onRegenerateEngineClicked (int index)
 {
     processor.randomizePole (index);
+    processor.noteStateChange();
 }
 
 void WorldControls::resized()

@@ -18,13 +18,14 @@ void CCMapperUIManager::changeListenerCallback (juce::ChangeBroadcaster* source)
         return;
 
     if (std::exchange (target->assignRequested, false))
-    {
         mapper->assignToLastCC (target->parameterID);
-        return;
-    }
-
-    if (std::exchange (target->clearRequested, false))
+    else if (std::exchange (target->clearRequested, false))
         mapper->clearMapping (target->parameterID);
+    else
+        return;
+
+    if (onMapChanged != nullptr)
+        onMapChanged();
 }
 
 //==============================================================================
@@ -67,12 +68,14 @@ void CCMapperUIManager::loadMidiMap()
     if (map == nullptr)
         return;
 
+    const auto announceChange = onMapChanged; // taken now: the dialog may outlast the window
+
     constexpr auto flags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 
     const auto file = chooseFile ("LOAD MIDI MAP", flags, useNativeDialogs);
 
-    if (file != juce::File())
-        loadMapFile (*map, file);
+    if (file != juce::File() && loadMapFile (*map, file) && announceChange != nullptr)
+        announceChange();
 }
 
 juce::File CCMapperUIManager::chooseFile (const juce::String& title, int flags, bool native)

@@ -2,6 +2,8 @@
 
 #include <juce_gui_basics/juce_gui_basics.h>
 
+#include <functional>
+
 class CCMapper;
 
 namespace orvnlib
@@ -40,6 +42,9 @@ public:
 
     // The platform's own file dialogs where it has them; the framework's dialog otherwise.
     bool useNativeDialogs = true;
+
+    // Called on the message thread after a learn request or a loaded file changed the map.
+    std::function<void()> onMapChanged;
 
 private:
     // Runs a modal file dialog for map files; an empty File when it was cancelled. Uses nothing

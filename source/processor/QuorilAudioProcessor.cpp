@@ -77,6 +77,8 @@ QuorilAudioProcessor::QuorilAudioProcessor()
 
     std::srand ((unsigned int) std::time (nullptr));
     randomizeSettings();
+
+    stateChangeTimer.startTimer (stateChangeNoticeIntervalMs);
 }
 
 QuorilAudioProcessor::~QuorilAudioProcessor() = default;
@@ -125,6 +127,24 @@ bool QuorilAudioProcessor::acceptsMidi() const { return true; }
 bool QuorilAudioProcessor::producesMidi() const { return false; }
 bool QuorilAudioProcessor::isMidiEffect() const { return false; }
 
+static_assert (std::atomic<bool>::is_always_lock_free, "the audio thread raises the change flag without a lock");
+
+void QuorilAudioProcessor::noteStateChange() noexcept
+{
+    stateChangePending.store (true);
+}
+
+bool QuorilAudioProcessor::sendStateChangeNotice()
+{
+    if (! stateChangePending.exchange (false))
+        return false;
+
+    // The plug-in client turns this into the host's "needs saving" call.
+    updateHostDisplay (juce::AudioProcessorListener::ChangeDetails().withNonParameterStateChanged (true));
+    return true;
+}
+
+//==============================================================================
 juce::AudioProcessorEditor* QuorilAudioProcessor::createEditor()
 {
     return new QuorilAudioProcessorEditor (*this);

@@ -108,9 +108,27 @@ public:
 
     juce::PropertiesFile* getSettingsFile() const noexcept { return settingsFile.get(); }
 
+    // Changes that the host's parameters do not show.
+    //
+    // The saved state also holds the engine settings, the preset name and the controller map,
+    // which the host never hears of by itself. Whatever the user does to them calls
+    // noteStateChange; a restore by the host does not. The call only raises a flag, so it is
+    // safe on any thread, the audio thread included. A message-thread timer then tells the host,
+    // once for all the changes noted since its last tick, that the state needs saving.
+    void noteStateChange() noexcept;
+
+    // One tick of that timer (public so that tests can run it without a message loop): passes a
+    // raised flag on to the host and lowers it. Returns whether the host was told.
+    bool sendStateChangeNotice();
+
+    static constexpr int stateChangeNoticeIntervalMs = 200;
+
     //==============================================================================
     std::atomic<float> outputLevel { 0.0f };
     std::atomic<bool> midiPresetLoadPending { false };
+    // Editors alive on this processor, counted by the editor itself: the audio thread asks this
+    // rather than getActiveEditor, which takes a lock.
+    std::atomic<int> openEditorCount { 0 };
     std::atomic<int> midiProgram { 0 };
     juce::StringArray midiPresetFiles;
     juce::String panelWidthKey { "panel_width" };
@@ -182,5 +200,15 @@ public:
     static juce::PropertiesFile::Options getSettingsFileOptions();
 
 private:
+    struct StateChangeTimer : juce::Timer
+    {
+        explicit StateChangeTimer (QuorilAudioProcessor& p) : processor (p) {}
+        void timerCallback() override { processor.sendStateChangeNotice(); }
+        QuorilAudioProcessor& processor;
+    };
+
+    std::atomic<bool> stateChangePending { false };
+    StateChangeTimer stateChangeTimer { *this }; // last: it stops before anything it reads goes
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorilAudioProcessor)
 };

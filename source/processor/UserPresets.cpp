@@ -103,7 +103,7 @@ void QuorilAudioProcessor::loadMidiPreset (int program)
     midiProgram.exchange (program);
 
     // With an editor open, its timer picks the slot up on the message thread.
-    if (getActiveEditor() != nullptr)
+    if (openEditorCount.load() > 0)
     {
         midiPresetLoadPending.exchange (true);
         return;
@@ -114,7 +114,11 @@ void QuorilAudioProcessor::loadMidiPreset (int program)
     suspendProcessing (true);
 
     if (auto document = readPresetFile (getMidiPresetFile (midiPresetFiles, midiProgram.load())))
+    {
         applyStateTree (juce::ValueTree::fromXml (*document));
+        if (document->getTagName() == "Quoril") // any other document was refused: nothing changed
+            noteStateChange();
+    }
 
     suspendProcessing (false);
 }

@@ -282,6 +282,24 @@ TEST_F (MidiPresets, ProgramChangeInABlockLoadsBeforeTheBlockIsProcessed)
     EXPECT_EQ (0, std::memcmp (buffer.getReadPointer (0), input.getReadPointer (0), 256 * sizeof (float))) << "processed with dry/wet 0";
 }
 
+// A load on the audio thread asks the host for a save only when it applied a state.
+TEST_F (MidiPresets, AProgramChangeNotesAChangeOnlyWhenItAppliedAState)
+{
+    write ("A.qpst", stateDocument (0.25f, 0.75f, "A"));
+    write ("B.qpst", "<Other><Metadata preset_name=\"B\"/></Other>");
+    write ("C.qpst", "not a document");
+    QuorilAudioProcessor p;
+
+    for (int program : { 1, 2, 3 }) // another document, unreadable text, no slot
+    {
+        p.loadMidiPreset (program);
+        EXPECT_FALSE (p.sendStateChangeNotice()) << program;
+    }
+    p.loadMidiPreset (0);
+    ASSERT_EQ (p.getPresetName(), "A");
+    EXPECT_TRUE (p.sendStateChangeNotice());
+}
+
 TEST (PresetName, SetAppendsMetadataWhenMissingAndTheTagIsExact)
 {
     QuorilAudioProcessor p;

@@ -2,6 +2,8 @@
 
 #include "processor/QuorilAudioProcessor.h"
 
+#include <thread>
+
 TEST (ParameterTable, TheEighteenParametersInOrderWithTheirRangesAndDefaults)
 {
     struct Row { const char* id; const char* name; float start, end, interval, skew, defaultValue; };
@@ -89,6 +91,22 @@ TEST (ProcessorShell, OneProgramWithAName)
     EXPECT_EQ (p.getProgramName (0), "Default");
     p.setPresetName ("Something else");
     EXPECT_EQ (p.getProgramName (0), "Default");
+}
+
+// Changes noted from any thread within one tick reach the host as one notice.
+TEST (ProcessorShell, ChangesNotedWithinOneTickGiveOneNotice)
+{
+    QuorilAudioProcessor p;
+    EXPECT_FALSE (p.sendStateChangeNotice()) << "a new instance has nothing to save";
+    p.noteStateChange();
+    p.noteStateChange();
+    std::thread ([&p] { p.noteStateChange(); }).join();
+    EXPECT_TRUE (p.sendStateChangeNotice());
+    EXPECT_FALSE (p.sendStateChangeNotice());
+
+    p.noteStateChange();
+    juce::MessageManager::getInstance()->runDispatchLoopUntil (3 * QuorilAudioProcessor::stateChangeNoticeIntervalMs);
+    EXPECT_FALSE (p.sendStateChangeNotice()) << "the processor's timer has sent it";
 }
 
 TEST (SettingsFile, IsWrittenBesideThePresetFolderWhenTheProcessorGoes)

@@ -21,14 +21,18 @@
 namespace
 {
 thread_local bool countingOnThisThread = false;
-std::atomic<long> allocations { 0 }, releases { 0 }, locks { 0 };
+std::atomic<long> allocations { 0 }, releases { 0 }, locks { 0 }, reentries { 0 };
+
+// A lock the host already holds on the audio thread around each block (the processor's callback
+// lock): taking it again there never waits, so it is counted apart.
+std::atomic<void*> heldByTheHost { nullptr };
 
 void noteAllocation() noexcept { if (countingOnThisThread) ++allocations; }
 void noteRelease (void* p) noexcept { if (p != nullptr && countingOnThisThread) ++releases; }
 
 struct ScopedCounting
 {
-    ScopedCounting() { allocations = releases = locks = 0; countingOnThisThread = true; }
+    ScopedCounting() { allocations = releases = locks = reentries = 0; countingOnThisThread = true; }
     ~ScopedCounting() { countingOnThisThread = false; }
 };
 
@@ -73,7 +77,7 @@ static MutexLock realMutexLock()
 int pthread_mutex_lock (pthread_mutex_t* mutex)
 {
     if (countingOnThisThread)
-        ++locks;
+        ++(mutex == heldByTheHost.load() ? reentries : locks);
     return realMutexLock() (mutex);
 }
 }
@@ -132,4 +136,39 @@ TEST (RealtimeSafety, ProcessBlockNeitherAllocatesNorFreesNorLocks)
     p.resonatorSettings[0][0].freq = std::numeric_limits<float>::infinity();
     p.diffuserSettings[1].feed = 5.0f;
     run (8, 512);
+}
+
+// A program change without a window is loaded on the audio thread, where the host holds the
+// callback lock. Its slot file is read there by design; everything around that read (re-entering
+// the lock, looking up the slot, raising the flag that later asks the host for a save) neither
+// allocates nor takes another lock.
+TEST (RealtimeSafety, ProgramChangeBlocksTakeOnlyTheHostsLockAgain)
+{
+    QuorilAudioProcessor p;
+    p.prepareToPlay (48000.0, 256);
+    juce::AudioBuffer<float> buffer (2, 256);
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::programChange (1, 100), 0); // a slot with no file
+    // JUCE's CriticalSection is a bare pthread mutex on this platform.
+    static_assert (sizeof (juce::CriticalSection) == sizeof (pthread_mutex_t));
+    heldByTheHost = (void*) &p.getCallbackLock();
+
+    const juce::ScopedLock hostLock (p.getCallbackLock());
+    for (int b = 0; b < 4; ++b)
+    {
+        ScopedCounting counting;
+        p.processBlock (buffer, midi);
+        ASSERT_EQ (allocations.load() + releases.load() + locks.load(), 0) << "block " << b;
+       #if QUORIL_COUNT_MALLOC
+        EXPECT_EQ (reentries.load(), 2) << "suspended and resumed around the slot";
+       #endif
+    }
+
+    {
+        ScopedCounting counting;
+        p.noteStateChange();
+        EXPECT_EQ (allocations.load() + releases.load() + locks.load() + reentries.load(), 0);
+    }
+    EXPECT_TRUE (p.sendStateChangeNotice());
+    heldByTheHost = nullptr;
 }

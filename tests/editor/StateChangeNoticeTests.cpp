@@ -1,0 +1,162 @@
+// Which actions of the window ask the host for a save: every one that changes state the host's
+// parameters do not carry, and none that only changes host parameters, copies, or shows what a
+// restore by the host brought.
+
+#include "EditorTestSupport.h"
+
+#include "support/EngineTestSupport.h"
+
+using namespace editortest;
+
+namespace
+{
+// Counts the processor's requests for a save, whether its timer sent them during a click's
+// message loop or the test's own tick did.
+struct NoticeLog : juce::AudioProcessorListener
+{
+    explicit NoticeLog (juce::AudioProcessor& p) : processor (p) { processor.addListener (this); }
+    ~NoticeLog() override { processor.removeListener (this); }
+
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override
+    {
+        notices += details.nonParameterStateChanged ? 1 : 0;
+    }
+
+    juce::AudioProcessor& processor;
+    int notices = 0;
+};
+
+// Answers the non-native "LOAD MIDI MAP" dialog with a file as soon as it is open.
+struct FileDialogDriver : juce::Timer
+{
+    explicit FileDialogDriver (juce::File toChoose) : file (std::move (toChoose)) { startTimer (5); }
+
+    void timerCallback() override
+    {
+        auto* dialog = dynamic_cast<juce::FileChooserDialogBox*> (juce::Component::getCurrentlyModalComponent());
+        if (dialog == nullptr)
+            return;
+
+        std::function<juce::FileBrowserComponent* (juce::Component&)> find = [&find] (juce::Component& c)
+        {
+            if (auto* browser = dynamic_cast<juce::FileBrowserComponent*> (&c))
+                return browser;
+            for (auto* child : c.getChildren())
+                if (auto* browser = find (*child))
+                    return browser;
+            return (juce::FileBrowserComponent*) nullptr;
+        };
+
+        stopTimer();
+        if (auto* browser = find (*dialog))
+            browser->setFileName (file.getFullPathName());
+        dialog->exitModalState (1);
+    }
+
+    const juce::File file;
+};
+
+struct Action
+{
+    const char* name;
+    std::function<void()> perform;
+};
+} // namespace
+
+TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDoNot)
+{
+    const juce::File presets (presetsFolderPath());
+    presets.getChildFile ("MIDI").createDirectory();
+    ASSERT_TRUE (presets.getChildFile ("Mine.qpst").replaceWithText (enginetest::stateDocument (0.3f, 0.2f, "Mine")));
+    ASSERT_TRUE (presets.getChildFile ("MIDI/Slot.qpst").replaceWithText (enginetest::stateDocument (0.7f, 0.6f, "Slot")));
+
+    QuorilAudioProcessor p;
+    OpenEditor open (p);
+    auto& main = open.main();
+    auto& footer = main.footer;
+    auto& poleEditor = *main.editorsPanel.editors[0];
+    NoticeLog log (p);
+    const auto noticed = [&p, &log]
+    {
+        p.sendStateChangeNotice();
+        return std::exchange (log.notices, 0) > 0;
+    };
+    EXPECT_FALSE (noticed());
+
+    // The host restores a state with other settings, a name and a binding; the window's poll then
+    // moves its knobs to the restored records.
+    {
+        QuorilAudioProcessor other;
+        other.randomizeSettings();
+        other.setPresetName ("Restored");
+        other.midiMap.lastCC = 9;
+        other.midiMap.assignToLastCC ("y_pos");
+        juce::MemoryBlock blob;
+        other.getStateInformation (blob);
+        const auto knobBefore = poleEditor.grainKnobsLeft[PoleEditor::grainSize]->getValue();
+        p.setStateInformation (blob.getData(), (int) blob.getSize());
+        main.timerCallback();
+        runMessageLoop (50);
+        main.timerCallback();
+        ASSERT_EQ (footer.presetButton.getButtonText(), "Restored");
+        ASSERT_NE (poleEditor.grainKnobsLeft[PoleEditor::grainSize]->getValue(), knobBefore) << "the poll moved the knob";
+        EXPECT_FALSE (noticed());
+    }
+
+    // Host parameters reach the host by themselves; copying and an empty paste change nothing saved.
+    for (const auto& action : std::vector<Action> {
+             { "in amp knob", [&] { main.globalControls.inAmpKnob->setValue (0.2, juce::sendNotificationSync); } },
+             { "trajectory dice", [&] { click (*main.trajectoryControls.randomizeButton); } },
+             { "stereo link", [&] { click (*open.header (1).linkButton); } },
+             { "paste before any copy", [&] { click (*open.header (1).pasteButton); } },
+             { "copy", [&] { click (*open.header (0).copyButton); } } })
+    {
+        SCOPED_TRACE (action.name);
+        action.perform();
+        EXPECT_FALSE (noticed());
+    }
+
+    auto& learningKnob = *main.globalControls.dryWetKnob;
+    const auto mapFile = presets.getChildFile ("Map.mpcc");
+    ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (
+        juce::ValueTree::fromXml ("<Quoril_MIDI_MAP><x_pos cc=\"5\"/></Quoril_MIDI_MAP>"), mapFile));
+    const bool nativeDialog = juce::FileChooser::isPlatformDialogAvailable();
+    const int numFactory = p.factoryPresets.names.size();
+
+    for (const auto& action : std::vector<Action> {
+             { "engine knob", [&] { poleEditor.grainKnobsLeft[PoleEditor::grainSize]->setValue (0.9, juce::sendNotificationSync); } },
+             { "right resonator knob", [&] { poleEditor.resonatorKnobsRight[PoleEditor::resonatorFeed]->setValue (0.1, juce::sendNotificationSync); } },
+             { "diffusion knob", [&] { main.globalControls.diffusionRight->setValue (0.05, juce::sendNotificationSync); } },
+             { "generate all poles", [&] { click (*main.worldControls.regenerateAllButton); } },
+             { "generate one pole", [&] { click (*main.worldControls.regenerateButtons[2]); } },
+             { "paste", [&] { click (*open.header (3).pasteButton); } },
+             { "factory preset from the list", [&] { footer.handlePresetMenuResult (2, {}); } },
+             { "next preset", [&] { click (*footer.nextButton); } },
+             { "previous preset", [&] { click (*footer.previousButton); } },
+             { "user preset from the list", [&] { footer.handlePresetMenuResult (numFactory + 1, footer.getUserPresetNames()); } },
+             { "program change while the window is open", [&] { p.loadMidiPreset (0); main.timerCallback(); } },
+             { "pad learn", [&] { main.pad->performControllerMenuItem (QuorilPad::mapXItem); } },
+             { "pad clear", [&] { main.pad->performControllerMenuItem (QuorilPad::clearXItem); } },
+             { "knob learn", [&] { learningKnob.handleCCMenuResult (orvnlib::OrvnKnob::assignItemId); runMessageLoop (20); } },
+             { "knob clear", [&] { learningKnob.handleCCMenuResult (orvnlib::OrvnKnob::clearItemId); runMessageLoop (20); } },
+             { "map cleared from the menu", [&] { footer.onClearMidiMap(); } },
+             { "map file loaded", [&] { FileDialogDriver driver (mapFile); footer.ccMapperUIManager.loadMidiMap(); } } })
+    {
+        SCOPED_TRACE (action.name);
+        if (nativeDialog && juce::String (action.name) == "map file loaded")
+            continue; // a desktop's own file dialog cannot be worked from here
+        action.perform();
+        EXPECT_TRUE (noticed());
+        // The window's next poll shows the change and asks for nothing more.
+        main.timerCallback();
+        EXPECT_FALSE (noticed());
+    }
+    EXPECT_EQ (p.getPresetName(), "Slot");
+    if (! nativeDialog)
+        EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=5");
+
+    presets.getChildFile ("Mine.qpst").deleteFile();
+    mapFile.deleteFile();
+    presets.getChildFile ("MIDI").deleteRecursively();
+}

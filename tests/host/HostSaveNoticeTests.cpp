@@ -1,0 +1,253 @@
+// The host learns when the plug-in's state needs saving. A listener on the hosted instance hears a
+// change of state beyond the parameters after a user's edits in the real window (driven with X
+// input under the virtual display) and after a program change with the window closed, and never
+// after the host's own restore.
+
+#include "HostFixture.h"
+#include "UserInput.h"
+
+#include <algorithm>
+#include <atomic>
+#include <chrono>
+#include <cstring>
+#include <functional>
+#include <optional>
+#include <thread>
+
+using namespace quoril::hosttest;
+
+namespace
+{
+// While no window of the plug-in is open its client runs its own message thread, so the notice
+// may arrive on that thread.
+struct SaveNoticeLog : juce::AudioProcessorListener
+{
+    explicit SaveNoticeLog (juce::AudioProcessor& p) : processor (p) { processor.addListener (this); }
+    ~SaveNoticeLog() override { processor.removeListener (this); }
+
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override
+    {
+        if (details.nonParameterStateChanged)
+            ++notices;
+    }
+
+    juce::AudioProcessor& processor;
+    std::atomic<int> notices { 0 };
+};
+
+void pump (int milliseconds) { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }
+
+// Runs the message loop until the log has heard more than `seen` notices, or for `milliseconds`;
+// returns how many it has heard.
+int noticesAfter (const SaveNoticeLog& log, int seen, int milliseconds = 3000)
+{
+    const auto deadline = juce::Time::getMillisecondCounter() + (juce::uint32) milliseconds;
+    while (log.notices.load() <= seen && juce::Time::getMillisecondCounter() < deadline)
+        pump (20);
+    return log.notices.load();
+}
+
+// The notices a host would hear within long enough for many ticks of the plug-in's timer.
+int noticesWithin (const SaveNoticeLog& log, int milliseconds = 1500)
+{
+    pump (milliseconds);
+    return log.notices.load();
+}
+
+void processProgramChange (juce::AudioPluginInstance& instance, int program)
+{
+    juce::AudioBuffer<float> buffer (2, 256);
+    buffer.clear();
+    juce::MidiBuffer midi;
+    midi.addEvent (juce::MidiMessage::programChange (1, program), 0);
+    instance.processBlock (buffer, midi);
+}
+
+// Whether the plug-in's own state blob, as the host saves it (inside JUCE's host document),
+// holds a text.
+bool stateHolds (juce::AudioPluginInstance& instance, const char* text)
+{
+    juce::MemoryBlock saved, blob;
+    instance.getStateInformation (saved);
+    const auto document = juce::AudioProcessor::getXmlFromBinary (saved.getData(), (int) saved.getSize());
+    const auto* component = document != nullptr ? document->getChildByName ("IComponent") : nullptr;
+    if (component == nullptr || ! blob.fromBase64Encoding (component->getAllSubText()))
+        return false;
+    const auto* begin = static_cast<const char*> (blob.getData());
+    const auto* end = begin + blob.getSize();
+    return std::search (begin, end, text, text + std::strlen (text)) != end;
+}
+
+// A MIDI slot in the tests' private home, made before an instance lists its slots.
+struct MidiSlot
+{
+    MidiSlot()
+    {
+        folder.createDirectory();
+        EXPECT_TRUE (folder.getChildFile ("Slot.qpst").replaceWithText (
+            "<Quoril><PARAM id=\"dry_wet\" value=\"0.25\"/><Metadata preset_name=\"FromSlot\"/></Quoril>"));
+    }
+    ~MidiSlot() { folder.deleteRecursively(); }
+
+    const juce::File folder { juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                                  .getChildFile ("Orvane_Studio/Presets/Quoril/MIDI") };
+};
+
+// Acts as the user on a thread of its own while this one runs the message loop: a click may open
+// a modal menu, whose loop then runs inside the plug-in until the menu closes.
+bool actAsUser (const std::function<bool()>& script)
+{
+    std::atomic<bool> done { false }, ok { false };
+    std::thread user ([&] { ok = script(); done = true; });
+    const auto deadline = juce::Time::getMillisecondCounter() + 15000;
+    while (! done && juce::Time::getMillisecondCounter() < deadline)
+        pump (10);
+    user.join();
+    return ok;
+}
+
+void pause (int milliseconds) { std::this_thread::sleep_for (std::chrono::milliseconds (milliseconds)); }
+
+// The first window that shows up within two seconds and is not among the known ones.
+std::optional<ScreenWindow> newWindow (const std::vector<ScreenWindow>& known)
+{
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        for (const auto& w : shownTopLevelWindows())
+            if (w.width > 20 && w.height > 20
+                && std::none_of (known.begin(), known.end(), [&w] (const ScreenWindow& k) { return k.id == w.id; }))
+                return w;
+        pause (20);
+    }
+    return {};
+}
+
+// Whether a window is gone within two seconds.
+bool menuCloses (unsigned long id)
+{
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        const auto shown = shownTopLevelWindows();
+        if (std::none_of (shown.begin(), shown.end(), [id] (const ScreenWindow& w) { return w.id == id; }))
+            return true;
+        pause (20);
+    }
+    return false;
+}
+
+void storePanelWidth (int width)
+{
+    juce::PropertiesFile::Options options;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    juce::PropertiesFile settings (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                                       .getChildFile ("Orvane_Studio/Quoril.prefs"),
+                                   options);
+    settings.setValue ("panel_width", width);
+    ASSERT_TRUE (settings.save());
+}
+} // namespace
+
+TEST (HostSaveNotice, AProgramChangeWithNoWindowAsksForASaveAndARestoreDoesNot)
+{
+    MidiSlot slot;
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    instance->prepareToPlay (44100.0, 256);
+    SaveNoticeLog log (*instance);
+    juce::MemoryBlock saved;
+    instance->getStateInformation (saved);
+    EXPECT_EQ (noticesWithin (log), 0) << "a new instance has nothing to save";
+
+    processProgramChange (*instance, 0);
+    ASSERT_TRUE (stateHolds (*instance, "FromSlot"));
+    EXPECT_EQ (noticesAfter (log, 0), 1);
+
+    instance->setStateInformation (saved.getData(), (int) saved.getSize());
+    ASSERT_FALSE (stateHolds (*instance, "FromSlot"));
+    EXPECT_EQ (noticesWithin (log), 1) << "the host's own restore";
+
+    instance->releaseResources();
+}
+
+// The window at the design size, so that its controls sit at their design positions on the screen.
+TEST (HostSaveNotice, EditsInTheWindowAskForASaveTheHostsRestoreDoesNot)
+{
+    MidiSlot slot;
+    storePanelWidth (800);
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    instance->prepareToPlay (44100.0, 256);
+    SaveNoticeLog log (*instance);
+    juce::MemoryBlock saved;
+    instance->getStateInformation (saved);
+
+    auto window = std::make_unique<juce::DocumentWindow> ("Quoril", juce::Colours::black, 0);
+    window->setUsingNativeTitleBar (true);
+    window->setContentOwned (instance->createEditorIfNeeded(), true);
+    window->setTopLeftPosition (10, 10);
+    window->setVisible (true);
+    ASSERT_EQ (window->getContentComponent()->getWidth(), 800);
+    EXPECT_EQ (noticesWithin (log, 1000), 0) << "opening the window";
+
+    const auto origin = window->getContentComponent()->getScreenPosition();
+    const auto screen = [origin] (int x, int y) { return origin + juce::Point<int> (x, y); };
+    int seen = 0;
+
+    // GRAIN SIZE of the first pole's left channel (the shown engine editor), dragged upwards.
+    const auto knob = screen (533 + 27 + 16, 2 + 63 + 16);
+    ASSERT_TRUE (actAsUser ([knob] { return dragFrom (knob.x, knob.y, knob.x, knob.y - 60); }));
+    EXPECT_GT (seen = noticesAfter (log, seen), 0) << "engine knob";
+    seen = noticesWithin (log, 400);
+
+    const auto generateAll = screen (2 + 116 + 16, 2 + 81 + 16);
+    ASSERT_TRUE (actAsUser ([generateAll] { return clickAt (generateAll.x, generateAll.y); }));
+    EXPECT_GT (noticesAfter (log, seen), seen) << "generate all";
+    seen = noticesWithin (log, 400);
+
+    // The preset name opens the list; FACTORY opens its sub-menu on hover; its second entry loads.
+    const auto presetName = screen (2 + 297 + 101, 418 + 28 + 12);
+    ASSERT_TRUE (actAsUser ([presetName]
+    {
+        const auto before = shownTopLevelWindows();
+        if (! clickAt (presetName.x, presetName.y))
+            return false;
+        const auto menu = newWindow (before);
+        if (! menu.has_value())
+            return false;
+        const int factoryRow = menu->y + menu->height / 4;
+        const auto withMenu = shownTopLevelWindows();
+        moveMouse (menu->x + menu->width / 2, factoryRow);
+        const auto sub = newWindow (withMenu);
+        if (! sub.has_value())
+        {
+            clickAt (0, 0); // closes the menu
+            return false;
+        }
+        // A menu takes a click only some time after it opened, and sees a press by polling.
+        moveMouse (sub->x + sub->width / 2, factoryRow);
+        pause (400);
+        const bool clicked = clickAt (sub->x + sub->width / 2, sub->y + sub->height * 3 / 20, 200);
+        if (menuCloses (menu->id))
+            return clicked;
+        clickAt (0, 0);
+        return false;
+    })) << "the preset list could not be worked";
+    EXPECT_GT (noticesAfter (log, seen), seen) << "preset from the list";
+    EXPECT_TRUE (stateHolds (*instance, "Drill2"));
+    seen = noticesWithin (log, 400);
+
+    // The host restores the state it saved before; the window's poll shows it.
+    instance->setStateInformation (saved.getData(), (int) saved.getSize());
+    ASSERT_FALSE (stateHolds (*instance, "Drill2"));
+    EXPECT_EQ (noticesWithin (log), seen) << "the host's own restore";
+
+    window.reset();
+    pump (200);
+    ASSERT_EQ (instance->getActiveEditor(), nullptr);
+    processProgramChange (*instance, 0);
+    ASSERT_TRUE (stateHolds (*instance, "FromSlot"));
+    EXPECT_EQ (noticesAfter (log, seen), seen + 1) << "program change with the window closed";
+
+    instance->releaseResources();
+}

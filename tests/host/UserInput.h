@@ -1,0 +1,28 @@
+#pragma once
+
+#include <vector>
+
+namespace quoril::hosttest
+{
+// A user's mouse on the X display, through the XTEST extension: what the X server then delivers
+// to whichever window lies under the pointer, as for a real mouse. Screen coordinates. Each call
+// returns false when the display or the extension is not there. Kept apart from JUCE because
+// Xlib's macros clash with its names.
+bool moveMouse (int x, int y);
+bool pressMouse (bool down);
+
+// A left click (the button held down for a while), or a drag with the button held from one
+// point to another in small steps.
+bool clickAt (int x, int y, int holdMilliseconds = 60);
+bool dragFrom (int x, int y, int toX, int toY, int steps = 12);
+
+// The top-level windows the X server shows (mapped children of the root window), such as a
+// plug-in's popup menus, with their screen rectangles.
+struct ScreenWindow
+{
+    unsigned long id;
+    int x, y, width, height;
+};
+
+std::vector<ScreenWindow> shownTopLevelWindows();
+} // namespace quoril::hosttest
