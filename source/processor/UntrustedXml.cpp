@@ -198,11 +198,11 @@ public:
                     {
                         where = Where::tag;
                     }
-                    else if (c == '\t' || c == '\n' || c == '\r')
+                    else if (c == '\t' || c == '\n' || c == '\r' || c == '<')
                     {
-                        // The framework's reader keeps these as they are in attribute values,
-                        // where expat would turn them into spaces.
-                        out += c == '\t' ? "&#9;" : (c == '\n' ? "&#10;" : "&#13;");
+                        // The framework's reader takes these into attribute values as they are,
+                        // where expat would turn white space into spaces and refuse a '<'.
+                        out += c == '\t' ? "&#9;" : (c == '\n' ? "&#10;" : (c == '\r' ? "&#13;" : "&lt;"));
                         ++pos;
                         continue;
                     }
