@@ -249,16 +249,16 @@ private:
             while (pos < text.size() && isSpace (text[pos]))
                 ++pos;
 
-            std::string_view close;
+            std::string_view opener, close;
 
             if (startsWith ("<!--"))
-                close = "-->";
+                opener = "<!--", close = "-->";
             else if (startsWith ("<?"))
-                close = "?>";
+                opener = "<?", close = "?>";
             else
                 return true;
 
-            const auto end = text.find (close, pos + 2);
+            const auto end = text.find (close, pos + opener.size());
 
             if (end == std::string_view::npos)
                 return false;
@@ -388,12 +388,12 @@ public:
        #endif
     }
 
-    std::unique_ptr<juce::XmlElement> parse (const std::string& text)
+    std::unique_ptr<juce::XmlElement> parse (const std::string& document)
     {
-        if (text.size() > (size_t) INT_MAX)
+        if (document.size() > (size_t) INT_MAX)
             return {};
 
-        const auto status = XML_Parse (parser, text.data(), (int) text.size(), XML_TRUE);
+        const auto status = XML_Parse (parser, document.data(), (int) document.size(), XML_TRUE);
 
         if (failed || root == nullptr)
             return {};
