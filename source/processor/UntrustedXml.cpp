@@ -120,6 +120,48 @@ bool utf16ToUtf8 (const unsigned char* bytes, size_t numBytes, std::string& out)
     return true;
 }
 
+// Well-formed UTF-8 throughout: the parts skipped here before expat sees the text (and the rest
+// of the settings file, which the framework reads again) must not hold a broken sequence either,
+// as the framework's reader steps over one past the end of its text.
+bool isWellFormedUtf8 (const char* text, size_t length) noexcept
+{
+    const auto* bytes = reinterpret_cast<const unsigned char*> (text);
+
+    for (size_t i = 0; i < length;)
+    {
+        const auto lead = bytes[i];
+
+        if (lead < 0x80)
+        {
+            ++i;
+            continue;
+        }
+
+        size_t extra = 0;
+        unsigned char low = 0x80, high = 0xbf;
+
+        if (lead >= 0xc2 && lead <= 0xdf)      extra = 1;
+        else if (lead == 0xe0)                 extra = 2, low = 0xa0;
+        else if (lead == 0xed)                 extra = 2, high = 0x9f;
+        else if (lead >= 0xe1 && lead <= 0xef) extra = 2;
+        else if (lead == 0xf0)                 extra = 3, low = 0x90;
+        else if (lead == 0xf4)                 extra = 3, high = 0x8f;
+        else if (lead >= 0xf1 && lead <= 0xf3) extra = 3;
+        else                                   return false;
+
+        if (length - i <= extra || bytes[i + 1] < low || bytes[i + 1] > high)
+            return false;
+
+        for (size_t k = 2; k <= extra; ++k)
+            if ((bytes[i + k] & 0xc0) != 0x80)
+                return false;
+
+        i += extra + 1;
+    }
+
+    return true;
+}
+
 class TextPreparer
 {
 public:
@@ -601,7 +643,7 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t nu
 
     std::string prepared;
 
-    if (! TextPreparer (text, length).prepare (prepared))
+    if (! isWellFormedUtf8 (text, length) || ! TextPreparer (text, length).prepare (prepared))
         return {};
 
     std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter> parser (XML_ParserCreate ("UTF-8"));

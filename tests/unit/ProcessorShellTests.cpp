@@ -132,6 +132,7 @@ TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
         { "instruction and text behind the root", header + "<PROPERTIES>" + width + "</PROPERTIES><?x?>text" },
         { "document type naming a device", header + "<!DOCTYPE PROPERTIES SYSTEM \"/dev/zero\"><PROPERTIES>&x;</PROPERTIES>" },
         { "comment", header + "<PROPERTIES><!-- " + width + " --></PROPERTIES>" },
+        { "broken UTF-8 in the declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\xff\xff\"?><PROPERTIES>" + width + "</PROPERTIES>" },
         { "another root", header + "<OTHER>" + width + "</OTHER>" },
         { "binary", binary },
         { "empty", "" },
