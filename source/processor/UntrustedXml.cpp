@@ -179,6 +179,7 @@ public:
         auto where = Where::content;
         char quote = 0;
         std::string_view closer;
+        bool rootStarted = false; // before it, a reference is left for expat to refuse
 
         while (pos < text.size())
         {
@@ -215,9 +216,9 @@ public:
                             continue;
 
                         if (! startsWith ("<!"))
-                            where = Where::tag;
+                            where = Where::tag, rootStarted = true;
                     }
-                    else if (c == '&' && startsWith ("&#") && copyReference (out))
+                    else if (c == '&' && rootStarted && startsWith ("&#") && copyReference (out))
                     {
                         continue;
                     }

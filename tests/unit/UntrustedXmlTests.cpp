@@ -216,6 +216,7 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
         { "undefined entity", "<Quoril>&e;</Quoril>" },
         { "instruction inside the root", "<Quoril>\n<?x?>\n<a/></Quoril>" },
         { "cut-off reference", "<Quoril>&#x41" },
+        { "reference before the root", "&#0;<Quoril/>" },
         { "reference past the last character", "<Quoril a=\"&#x110000;\"/>" },
         { "unterminated comment before the root", "<!-- <Quoril/>" },
         { "byte-order mark only", "\xef\xbb\xbf" },
