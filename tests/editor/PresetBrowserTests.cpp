@@ -257,28 +257,23 @@ TEST_F (PresetBrowser, HostileFilesChangeNothingAndNamesAreTakenLiterally)
     ASSERT_EQ (names.size(), (int) inputs.size());
 
     const auto stateOf = [&p] { return p.createStateTree().createXml()->toString(); };
+    p.setPresetName ("Keep");
+    const auto before = stateOf();
 
-    for (const juce::String name : { "Keep", "" })
+    for (int i = 0; i < names.size(); ++i)
     {
-        p.setPresetName (name);
-        const auto before = stateOf();
+        SCOPED_TRACE (inputs[(size_t) i].what);
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.loadUserPreset (names, i); }));
+        EXPECT_EQ (stateOf(), before);
 
-        for (int i = 0; i < names.size(); ++i)
-        {
-            SCOPED_TRACE (inputs[(size_t) i].what + juce::String (" with the name '") + name + "'");
-            EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.loadUserPreset (names, i); }));
-            EXPECT_EQ (stateOf(), before);
+        // The current name is no file's: next and previous load the first and the last one.
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.onNextPresetClicked(); footer.onPreviousPresetClicked(); }));
+        EXPECT_EQ (stateOf(), before);
 
-            // Next and previous try the first or last user preset: hostile too.
-            EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.onNextPresetClicked(); footer.onPreviousPresetClicked(); }));
-            EXPECT_EQ (stateOf(), before);
-
-            p.loadMidiPreset (p.midiPresetFiles.indexOf (names[i] + ".qpst"));
-            ASSERT_TRUE (p.midiPresetLoadPending.load());
-            EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.loadPendingPresetFile(); }));
-            EXPECT_FALSE (p.midiPresetLoadPending.load());
-            EXPECT_EQ (stateOf(), before);
-        }
+        p.loadMidiPreset (p.midiPresetFiles.indexOf (names[i] + ".qpst"));
+        ASSERT_TRUE (p.midiPresetLoadPending.load());
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.loadPendingPresetFile(); }));
+        EXPECT_EQ (stateOf(), before);
     }
 
     // A preset named "~user" is the folder's file, listed and loaded under that name, not a file

@@ -5,8 +5,8 @@
 
 #include "orvn/CCMapperUIManager.h"
 #include "processor/UntrustedXml.h"
+#include "support/HostileInputs.h"
 
-#include <chrono>
 #include <cstring>
 
 #if QUORIL_HAS_BINARY_DATA
@@ -187,13 +187,9 @@ TEST (UntrustedXml, ReadsHandMadeDocumentsAsTheFrameworkDoes)
     file.deleteFile();
 }
 
-// The bounds: nesting, attributes per element, no document type; each refusal is quick.
+// The bounds beside those the hostile input tests drive through the entry points.
 TEST (UntrustedXml, KeepsItsLimitsQuickly)
 {
-    const auto nested = [] (int depth)
-    {
-        return juce::String::repeatedString ("<a>", depth) + juce::String::repeatedString ("</a>", depth);
-    };
     const auto attributes = [] (int count)
     {
         juce::String text ("<Quoril");
@@ -201,36 +197,22 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
             text << " a" << i << "=\"" << i << "\"";
         return text + "/>";
     };
-    EXPECT_NE (readBytes (bytesOf (nested (maxUntrustedXmlDepth))), nullptr);
-    EXPECT_NE (readBytes (bytesOf (attributes (maxUntrustedXmlAttributes))), nullptr);
-
-    const auto began = std::chrono::steady_clock::now();
-    EXPECT_NE (readBytes (bytesOf ("<r>" + juce::String::repeatedString (attributes (maxUntrustedXmlAttributes), 150) + "</r>")), nullptr);
-    EXPECT_LT (std::chrono::steady_clock::now() - began, std::chrono::seconds (1)) << "many elements with many attributes";
+    const auto nested = juce::String::repeatedString ("<a>", maxUntrustedXmlDepth) + juce::String::repeatedString ("</a>", maxUntrustedXmlDepth);
+    EXPECT_NE (readBytes (bytesOf (nested)), nullptr);
+    EXPECT_TRUE (hostile::returnsQuickly ([&] {
+        EXPECT_NE (readBytes (bytesOf ("<r>" + juce::String::repeatedString (attributes (maxUntrustedXmlAttributes), 150) + "</r>")), nullptr);
+    }));
 
     const std::pair<const char*, std::string> refused[] = {
-        { "one level too deep", bytesOf (nested (maxUntrustedXmlDepth + 1)) },
         { "one attribute too many", bytesOf (attributes (maxUntrustedXmlAttributes + 1)) },
-        { "document type", "<!DOCTYPE Quoril [<!ENTITY a \"aaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;\">]><Quoril v=\"&b;\"/>" },
-        { "external entity", "<!DOCTYPE Quoril SYSTEM \"/dev/zero\"><Quoril/>" },
         { "undefined entity", "<Quoril>&e;</Quoril>" },
-        { "instruction inside the root", "<Quoril>\n<?x?>\n<a/></Quoril>" },
-        { "cut-off reference", "<Quoril>&#x41" },
         { "reference before the root", "&#0;<Quoril/>" },
         { "reference past the last character", "<Quoril a=\"&#x110000;\"/>" },
         { "unterminated comment before the root", "<!-- <Quoril/>" },
-        { "byte-order mark only", "\xef\xbb\xbf" },
         { "broken UTF-8", "<Quoril a=\"\xc3\"/>" },
+        { "broken UTF-16 surrogate pair", std::string ("\xff\xfe<\0a\0\x3d\xd8/\0>\0", 12) },
+        { "UTF-16 cut inside a pair", std::string ("\xff\xfe<\0a\0\x3d\xd8", 8) },
     };
     for (const auto& [what, text] : refused)
-    {
-        const auto start = std::chrono::steady_clock::now();
         EXPECT_EQ (readBytes (text), nullptr) << what;
-        EXPECT_LT (std::chrono::steady_clock::now() - start, std::chrono::seconds (1)) << what;
-    }
-
-    // A UTF-16 text with a broken surrogate pair, and one cut in the middle of a pair.
-    const unsigned char brokenPair[] = { 0xff, 0xfe, '<', 0, 'a', 0, 0x3d, 0xd8, '/', 0, '>', 0 };
-    EXPECT_EQ (parseUntrustedXml (brokenPair, sizeof (brokenPair)), nullptr);
-    EXPECT_EQ (parseUntrustedXml (brokenPair, 8), nullptr);
 }
