@@ -342,9 +342,8 @@ private:
 
         pos = i + 1;
 
-        if (value == 0)
-            return true; // the framework's reader reads "&#0;" as nothing
-
+        // (A zero, which the framework's reader reads as nothing, is escaped too, so that the
+        // text around it is not joined into something else.)
         if (isXmlChar (value) && value != escapeCodePoint)
         {
             out += "&#x";
@@ -395,7 +394,11 @@ juce::String decodeText (const std::string& s)
 
         if (j < s.size() && s[j] == ';')
         {
-            appendUtf8 (decoded, j == i + escapeBytes.size() ? escapeCodePoint : value);
+            if (j == i + escapeBytes.size())
+                appendUtf8 (decoded, escapeCodePoint);
+            else if (value != 0)
+                appendUtf8 (decoded, value);
+
             i = j + 1;
         }
         else

@@ -207,6 +207,7 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
         { "one attribute too many", bytesOf (attributes (maxUntrustedXmlAttributes + 1)) },
         { "undefined entity", "<Quoril>&e;</Quoril>" },
         { "reference before the root", "&#0;<Quoril/>" },
+        { "broken entity around a zero", "<Quoril>&am&#0;p;</Quoril>" },
         { "reference past the last character", "<Quoril a=\"&#x110000;\"/>" },
         { "unterminated comment before the root", "<!-- <Quoril/>" },
         { "broken UTF-8", "<Quoril a=\"\xc3\"/>" },
