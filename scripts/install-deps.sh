@@ -3,7 +3,7 @@
 set -euo pipefail
 
 packages=(
-  juce-modules-source cmake ninja-build g++ pkg-config
+  juce-modules-source cmake ninja-build g++ pkg-config libexpat1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libxtst-dev
 )

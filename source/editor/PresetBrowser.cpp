@@ -28,7 +28,7 @@ juce::String presetNameFromFile (const juce::File& file)
 juce::File userPresetFile (const juce::String& name)
 {
     const auto folder = userPresetsFolder();
-    const auto exact = folder.getChildFile (name + "." + presetFileExtension());
+    const auto exact = childFileNamed (folder, name + "." + presetFileExtension());
 
     if (exact.existsAsFile())
         return exact;

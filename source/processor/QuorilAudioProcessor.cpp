@@ -5,8 +5,10 @@
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 #include "../editor/QuorilAudioProcessorEditor.h"
+#include "UntrustedXml.h"
 
 #include <cstdlib>
+#include <string_view>
 #include <ctime>
 
 //==============================================================================
@@ -45,6 +47,56 @@ juce::PropertiesFile::Options QuorilAudioProcessor::getSettingsFileOptions()
     return options;
 }
 
+namespace
+{
+// The framework writes a declaration, then the root PROPERTIES with one VALUE child per key, in
+// UTF-8; never a comment, CDATA section, document type or another processing instruction, which
+// its own reader handles unsafely.
+bool isSettingsDocument (const juce::MemoryBlock& data)
+{
+    const juce::String rootTag ("PROPERTIES");
+    const auto xml = parseUntrustedXml (data.getData(), data.getSize(), true);
+
+    if (xml == nullptr || ! xml->hasTagName (rootTag))
+        return false;
+
+    std::string_view text (static_cast<const char*> (data.getData()), data.getSize());
+    text = text.substr (0, text.find ('\0'));
+
+    if (text.substr (0, 3) == "\xef\xbb\xbf")
+        text.remove_prefix (3);
+    else if (text.substr (0, 2) == "\xfe\xff" || text.substr (0, 2) == "\xff\xfe")
+        return false;
+
+    const auto start = text.find_first_not_of (" \t\r\n");
+
+    if (start != std::string_view::npos && text.compare (start, 5, "<?xml") == 0)
+    {
+        const auto end = text.find ("?>", start);
+
+        if (end == std::string_view::npos)
+            return false;
+
+        text.remove_prefix (end + 2);
+    }
+
+    return text.find ("<?") == std::string_view::npos && text.find ("<!") == std::string_view::npos;
+}
+} // namespace
+
+bool prepareSettingsFile (const juce::File& file)
+{
+    if (file == juce::File() || ! (file.exists() || file.isSymbolicLink()))
+        return true;
+
+    juce::MemoryBlock data;
+
+    if (readPlainFile (file, maxSettingsFileBytes, data) && isSettingsDocument (data))
+        return true;
+
+    return file.moveFileTo (file.getSiblingFile (file.getFileName() + ".damaged"));
+}
+
 //==============================================================================
 QuorilAudioProcessor::QuorilAudioProcessor()
     : AudioProcessor (BusesProperties()
@@ -73,7 +125,12 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     // The MIDI slots are listed once, for the life of this instance.
     midiPresetFiles = getMidiPresetFiles();
 
-    settingsFile = std::make_unique<juce::PropertiesFile> (getSettingsFileOptions());
+    // A settings file that cannot be read safely is moved aside; one that cannot be moved is
+    // not read at all, and the plug-in runs without one.
+    const auto settingsOptions = getSettingsFileOptions();
+
+    if (prepareSettingsFile (settingsOptions.getDefaultFile()))
+        settingsFile = std::make_unique<juce::PropertiesFile> (settingsOptions);
 
     std::srand ((unsigned int) std::time (nullptr));
     randomizeSettings();

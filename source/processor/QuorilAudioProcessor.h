@@ -28,6 +28,21 @@ constexpr juce::int64 maxPresetFileBytes = 1 << 20;
 // Reads a preset file into an XML element, or returns nullptr when it is missing, not a
 // plain file, too large or not well-formed. External entities are never resolved.
 std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file);
+
+// The file called name inside folder, the name taken literally as one file name (a leading '~',
+// "..", or a separator in it are never interpreted); an empty File for a name that is no
+// single file name.
+juce::File childFileNamed (const juce::File& folder, const juce::String& name);
+
+// The settings file is larger than this only when something else has been put in its place.
+constexpr juce::int64 maxSettingsFileBytes = 64 * 1024;
+
+// Looks at the settings file before the framework reads it. Anything but a regular file of at
+// most maxSettingsFileBytes holding a whole, well-formed settings document as the framework
+// writes it is renamed to "<name>.damaged" (replacing an older one), so that the plug-in starts
+// with its defaults and nothing is lost. True when the file may be read (or there is none);
+// false when a damaged file could not be moved aside.
+bool prepareSettingsFile (const juce::File& file);
 class ParameterRamp;
 class EngineWorkspace;
 

@@ -1,6 +1,6 @@
 #include "QuorilAudioProcessor.h"
 
-#include "XmlTextCheck.h"
+#include "UntrustedXml.h"
 
 void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
@@ -28,11 +28,9 @@ void QuorilAudioProcessor::setStateInformation (const void* data, int sizeInByte
     if (textLength <= 0)
         return;
 
+    // The text ends at the data's end or at its zero byte, whichever comes first.
     const auto* text = static_cast<const char*> (data) + 8;
-    if (! isAcceptableXmlText (text, (size_t) juce::jmin (sizeInBytes - 8, textLength)))
-        return;
-
-    auto xml = getXmlFromBinary (data, sizeInBytes);
+    auto xml = parseUntrustedXml (text, (size_t) juce::jmin (sizeInBytes - 8, textLength));
     if (xml == nullptr)
         return;
 

@@ -1,10 +1,6 @@
 #include "QuorilAudioProcessor.h"
 
-#include "XmlTextCheck.h"
-
-#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
- #include <sys/stat.h>
-#endif
+#include "UntrustedXml.h"
 
 //==============================================================================
 const juce::String& presetsFolderPath()
@@ -24,51 +20,27 @@ juce::File midiPresetsFolder()
     return juce::File (presetsFolderPath()).getChildFile ("MIDI");
 }
 
-// Only plain files are read: a named pipe or a device would block or never end.
-bool isPlainFile (const juce::File& file)
-{
-   #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
-    struct stat info;
-    return ::stat (file.getFullPathName().toRawUTF8(), &info) == 0 && S_ISREG (info.st_mode);
-   #else
-    return file.existsAsFile();
-   #endif
-}
-
 } // namespace
 
 std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file)
 {
-    if (file == juce::File() || ! isPlainFile (file) || file.getSize() > maxPresetFileBytes)
-        return {};
-
-    juce::FileInputStream in (file);
-
-    if (in.failedToOpen())
-        return {};
-
     juce::MemoryBlock data;
-    const auto bytesRead = in.readIntoMemoryBlock (data, (ssize_t) maxPresetFileBytes + 1);
 
-    if (bytesRead == 0 || (juce::int64) bytesRead > maxPresetFileBytes)
+    if (! readPlainFile (file, maxPresetFileBytes, data))
         return {};
 
-    const auto* bytes = static_cast<const char*> (data.getData());
-    const auto text = juce::String::createStringFromData (bytes, (int) data.getSize());
+    return parseUntrustedXml (data.getData(), data.getSize());
+}
 
-    // Text marked as UTF-16 by its byte-order mark is decoded before it is checked; any other
-    // text must be well-formed UTF-8 as it stands.
-    const bool isUtf16 = data.getSize() >= 2
-                      && (juce::CharPointer_UTF16::isByteOrderMarkBigEndian (bytes)
-                          || juce::CharPointer_UTF16::isByteOrderMarkLittleEndian (bytes));
-
-    if (isUtf16 ? ! isAcceptableXmlText (text.toRawUTF8(), text.getNumBytesAsUTF8())
-                : ! isAcceptableXmlText (bytes, data.getSize()))
+juce::File childFileNamed (const juce::File& folder, const juce::String& name)
+{
+    // Joined as text: juce::File::getChildFile would read a leading '~' as the home folder
+    // and follow ".." and separators as a path.
+    if (folder == juce::File() || name.isEmpty() || name == "." || name == ".."
+        || name.containsChar (juce::File::getSeparatorChar()) || name.containsChar ('/'))
         return {};
 
-    // Parsing the text (rather than the file) leaves the document without an input source,
-    // so a DOCTYPE cannot make the parser open other files.
-    return juce::XmlDocument (text).getDocumentElement();
+    return juce::File (folder.getFullPathName() + juce::File::getSeparatorString() + name);
 }
 
 //==============================================================================
@@ -92,7 +64,7 @@ juce::File QuorilAudioProcessor::getMidiPresetFile (const juce::StringArray& fil
     if (index < 0 || index >= files.size())
         return {};
 
-    return midiPresetsFolder().getChildFile (files[index]);
+    return childFileNamed (midiPresetsFolder(), files[index]);
 }
 
 void QuorilAudioProcessor::loadMidiPreset (int program)

@@ -5,6 +5,7 @@
 #include "editor/Footer.h"
 #include "orvn/CCMapperUIManager.h"
 #include "orvn/OrvnKnob.h"
+#include "support/HostileInputs.h"
 
 #include <csignal>
 #include <sys/resource.h>
@@ -120,6 +121,29 @@ TEST_F (MapFiles, OnlyAControllerMapIsTaken)
     const auto saved = dir.getChildFile ("saved.mpcc");
     ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, saved));
     EXPECT_TRUE (bytesOf (saved).contains ("<quoril_midi_map>"));
+}
+
+// Hostile map files (the map element's tag in place of the state's) are refused quickly.
+TEST_F (MapFiles, HostileFilesChangeNoBinding)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    bind (p, "x_pos", 74);
+    const auto file = dir.getChildFile ("hostile.mpcc");
+
+    for (auto input : hostile::xmlInputs())
+    {
+        SCOPED_TRACE (input.what);
+        for (size_t at = input.bytes.find ("Quoril"); at != std::string::npos; at = input.bytes.find ("Quoril", at + 1))
+            input.bytes.replace (at, 6, "Quoril_MIDI_MAP");
+        ASSERT_TRUE (file.replaceWithData (input.bytes.data(), input.bytes.size()));
+
+        bool loaded = true;
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { loaded = footer.ccMapperUIManager.loadMapFile (file); }));
+        EXPECT_FALSE (loaded);
+        EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=74");
+        EXPECT_EQ (p.midiMap.getNumPublishedBindings(), 1);
+    }
 }
 
 TEST_F (MapFiles, AFailedWriteLeavesTheExistingFileAsItWas)

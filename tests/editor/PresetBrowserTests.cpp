@@ -6,6 +6,7 @@
 #include "editor/Footer.h"
 #include "editor/PresetBrowser.h"
 #include "support/EngineTestSupport.h"
+#include "support/HostileInputs.h"
 
 #include <sys/stat.h>
 
@@ -237,6 +238,57 @@ TEST_F (PresetBrowser, BadFilesChangeNothing)
             EXPECT_EQ (p.createStateTree().createXml()->toString(), before);
         }
     }
+}
+
+// Hostile user preset files through the list, next and previous, and the same texts as MIDI slots
+// through program changes while the window is open. Names starting with '~' are read from the folder.
+TEST_F (PresetBrowser, HostileFilesChangeNothingAndNamesAreTakenLiterally)
+{
+    const auto inputs = hostile::xmlInputs();
+    for (size_t i = 0; i < inputs.size(); ++i)
+        for (const auto& dir : { folder, midiFolder })
+            ASSERT_TRUE (dir.getChildFile (juce::String::formatted ("hostile%02d.qpst", (int) i))
+                            .replaceWithData (inputs[i].bytes.data(), inputs[i].bytes.size()));
+
+    QuorilAudioProcessor p;
+    editortest::OpenEditor open (p);
+    auto& footer = open.main().footer;
+    const auto names = footer.getUserPresetNames();
+    ASSERT_EQ (names.size(), (int) inputs.size());
+
+    const auto stateOf = [&p] { return p.createStateTree().createXml()->toString(); };
+    p.setPresetName ("Keep");
+    const auto before = stateOf();
+
+    for (int i = 0; i < names.size(); ++i)
+    {
+        SCOPED_TRACE (inputs[(size_t) i].what);
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.loadUserPreset (names, i); }));
+        EXPECT_EQ (stateOf(), before);
+
+        // The current name is no file's: next and previous load the first and the last one.
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.onNextPresetClicked(); footer.onPreviousPresetClicked(); }));
+        EXPECT_EQ (stateOf(), before);
+
+        p.loadMidiPreset (p.midiPresetFiles.indexOf (names[i] + ".qpst"));
+        ASSERT_TRUE (p.midiPresetLoadPending.load());
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { footer.loadPendingPresetFile(); }));
+        EXPECT_EQ (stateOf(), before);
+    }
+
+    // A preset named "~user" is the folder's file, listed and loaded under that name, not a file
+    // of that name in the working folder (here the test's home folder).
+    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+    const auto workingFolder = juce::File::getCurrentWorkingDirectory();
+    ASSERT_TRUE (home.setAsCurrentWorkingDirectory());
+    ASSERT_TRUE (juce::File (folder.getFullPathName() + "/~user.qpst").replaceWithText (stateDocument (0.625f, 0.5f, "")));
+    ASSERT_TRUE (juce::File (home.getFullPathName() + "/~user.qpst").replaceWithText (stateDocument (0.125f, 0.5f, "")));
+    const auto withTilde = footer.getUserPresetNames();
+    ASSERT_TRUE (withTilde.contains ("~user"));
+    footer.loadUserPreset (withTilde, withTilde.indexOf ("~user"));
+    workingFolder.setAsCurrentWorkingDirectory();
+    EXPECT_EQ (p.getPresetName(), "~user");
+    EXPECT_FLOAT_EQ (dryWet (p), 0.625f);
 }
 
 TEST_F (PresetBrowser, PendingMidiSlotLoadsAndANewerProgramIsNotLost)

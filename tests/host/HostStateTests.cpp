@@ -141,3 +141,30 @@ TEST (HostMidiPresets, ProgramChangeLoadsTheFileOfItsSlot)
     instance.reset();
     folder.deleteRecursively();
 }
+
+// A text nested far beyond any state, once as a saved state and once as a MIDI slot file: the
+// host goes on, and the plug-in's state stays as it was.
+TEST (HostState, DeeplyNestedTextAsStateOrMidiSlotChangesNothing)
+{
+    const auto deep = "<Quoril <!--\"-->>" + juce::String::repeatedString ("<a>", 300000);
+    auto folder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Orvane_Studio/Presets/Quoril/MIDI");
+    ASSERT_TRUE (folder.createDirectory());
+    ASSERT_TRUE (folder.getChildFile ("deep.qpst").replaceWithText (deep));
+
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    instance->getParameters()[9]->setValueNotifyingHost (0.75f); // dry_wet
+    const ComponentState before (componentStateOf (*instance));
+    ASSERT_TRUE (before.text.contains ("<PARAM id=\"dry_wet\""));
+
+    setComponentState (*instance, before.withText (deep));
+    EXPECT_EQ (ComponentState (componentStateOf (*instance)).text, before.text);
+    EXPECT_FLOAT_EQ (instance->getParameters()[9]->getValue(), 0.75f);
+
+    instance->prepareToPlay (44100.0, 256);
+    process (*instance, juce::MidiBuffer (juce::MidiMessage::programChange (1, 0)), 2);
+    instance->releaseResources();
+    EXPECT_EQ (ComponentState (componentStateOf (*instance)).text, before.text);
+    instance.reset();
+    folder.deleteRecursively();
+}

@@ -1,4 +1,5 @@
 #include "support/EngineTestSupport.h"
+#include "support/HostileInputs.h"
 
 #include <cstdlib>
 #include <map>
@@ -226,6 +227,48 @@ TEST_F (MidiPresets, UnsafeFilesAreRefused)
     auto wide = readPresetFile (folder.getChildFile ("utf16.qpst"));
     ASSERT_TRUE (wide != nullptr && wide->getChildByName ("Metadata") != nullptr);
     EXPECT_EQ (wide->getChildByName ("Metadata")->getStringAttribute ("preset_name"), "Wide");
+}
+
+// Hostile slot files, and a slot whose name starts with '~' (read from the folder, not from home),
+// through program changes on the audio thread with no editor open.
+TEST_F (MidiPresets, HostileSlotsChangeNothingAndNamesAreTakenLiterally)
+{
+    const auto inputs = hostile::xmlInputs();
+    for (size_t i = 0; i < inputs.size(); ++i)
+        ASSERT_TRUE (folder.getChildFile (juce::String::formatted ("hostile%02d.qpst", (int) i))
+                         .replaceWithData (inputs[i].bytes.data(), inputs[i].bytes.size()));
+    ASSERT_TRUE (juce::File (folder.getFullPathName() + "/~tilde.qpst").replaceWithText (stateDocument (0.375f, 0.25f, "Tilde")));
+    juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("tilde.qpst").replaceWithText (stateDocument (0.5f, 0.5f, "Home"));
+
+    QuorilAudioProcessor p;
+    p.prepareToPlay (44100.0, 64);
+    p.setPresetName ("Kept");
+    const auto before = xmlTextOf (blobOf (p));
+    juce::AudioBuffer<float> buffer (2, 64);
+
+    const auto programChange = [&] (int program)
+    {
+        juce::MidiBuffer midi;
+        midi.addEvent (juce::MidiMessage::programChange (1, program), 0);
+        buffer.clear();
+        return hostile::returnsQuickly ([&] { p.processBlock (buffer, midi); });
+    };
+    for (size_t i = 0; i < inputs.size(); ++i)
+    {
+        const int slot = p.midiPresetFiles.indexOf (juce::String::formatted ("hostile%02d.qpst", (int) i));
+        ASSERT_GE (slot, 0);
+        EXPECT_TRUE (programChange (slot)) << inputs[i].what;
+        EXPECT_EQ (xmlTextOf (blobOf (p)), before) << inputs[i].what;
+        EXPECT_FALSE (p.isSuspended());
+    }
+
+    EXPECT_TRUE (programChange (p.midiPresetFiles.indexOf ("~tilde.qpst")));
+    EXPECT_EQ (p.getPresetName(), "Tilde");
+    EXPECT_FLOAT_EQ (dryWet (p), 0.375f);
+
+    // Names that are no single file name give no file.
+    for (const auto* name : { "", ".", "..", "../x.qpst", "a/b.qpst" })
+        EXPECT_EQ (QuorilAudioProcessor::getMidiPresetFile (juce::StringArray (name), 0), juce::File()) << name;
 }
 
 TEST_F (MidiPresets, ProgramChangesLoadTheirSlotAndIgnoreBadPrograms)

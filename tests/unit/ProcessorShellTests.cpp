@@ -1,6 +1,9 @@
 #include <gtest/gtest.h>
 
 #include "processor/QuorilAudioProcessor.h"
+#include "support/HostileInputs.h"
+
+#include <sys/stat.h>
 
 #include <thread>
 
@@ -124,4 +127,85 @@ TEST (SettingsFile, IsWrittenBesideThePresetFolderWhenTheProcessorGoes)
     QuorilAudioProcessor again;
     EXPECT_EQ (again.getSettingsFile()->getIntValue ("panel_width", 800), 960);
     EXPECT_EQ (again.getSettingsFile()->getIntValue ("PANEL_WIDTH", 800), 800);
+}
+
+// A settings file that the framework would read unsafely (deep nesting, an endless loop, an
+// unbounded read, a pipe, a huge binary file) is moved aside before it is read: the processor
+// is made at once, starts with defaults and writes a fresh file; the damaged one stays beside it.
+TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
+{
+    const auto file = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                          .getChildFile ("Orvane_Studio/Quoril.prefs");
+    const auto damaged = file.getSiblingFile ("Quoril.prefs.damaged");
+    const std::string header ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\n");
+    const std::string width ("<VALUE name=\"panel_width\" val=\"640\"/>");
+
+    juce::Random random (5);
+    std::string binary (300 * 1024, '\0');
+    for (auto& c : binary)
+        c = (char) random.nextInt (256);
+
+    const hostile::Input inputs[] = {
+        { "deep nesting", header + "<PROPERTIES>" + hostile::repeated ("<a>", 300000) },
+        { "instruction and text behind the root", header + "<PROPERTIES>" + width + "</PROPERTIES><?x?>text" },
+        { "document type naming a device", header + "<!DOCTYPE PROPERTIES SYSTEM \"/dev/zero\"><PROPERTIES>&x;</PROPERTIES>" },
+        { "comment", header + "<PROPERTIES><!-- " + width + " --></PROPERTIES>" },
+        { "broken UTF-8 in the declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\xff\xff\"?><PROPERTIES>" + width + "</PROPERTIES>" },
+        { "another root", header + "<OTHER>" + width + "</OTHER>" },
+        { "binary", binary },
+        { "empty", "" },
+        { "named pipe", "" },
+    };
+    for (const auto& input : inputs)
+    {
+        SCOPED_TRACE (input.what);
+        ASSERT_TRUE (file.getParentDirectory().createDirectory());
+        ASSERT_TRUE (damaged.replaceWithText ("an older damaged file"));
+        file.deleteFile();
+        if (std::string (input.what) == "named pipe")
+            ASSERT_EQ (mkfifo (file.getFullPathName().toRawUTF8(), 0600), 0);
+        else if (input.bytes.empty())
+            ASSERT_TRUE (file.create());
+        else
+            ASSERT_TRUE (file.replaceWithData (input.bytes.data(), input.bytes.size()));
+
+        std::unique_ptr<QuorilAudioProcessor> p;
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { p = std::make_unique<QuorilAudioProcessor>(); }));
+        ASSERT_NE (p->getSettingsFile(), nullptr);
+        EXPECT_EQ (p->getSettingsFile()->getIntValue (p->panelWidthKey, 800), 800);
+        EXPECT_FALSE (file.exists());
+
+        if (std::string (input.what) == "named pipe")
+        {
+            struct stat info;
+            EXPECT_TRUE (::stat (damaged.getFullPathName().toRawUTF8(), &info) == 0 && S_ISFIFO (info.st_mode));
+            damaged.deleteFile();
+        }
+        else
+        {
+            juce::MemoryBlock kept;
+            ASSERT_TRUE (damaged.existsAsFile());
+            damaged.loadFileAsData (kept);
+            EXPECT_TRUE (kept.getSize() == input.bytes.size() && std::memcmp (kept.getData(), input.bytes.data(), kept.getSize()) == 0);
+        }
+
+        p->getSettingsFile()->setValue (p->panelWidthKey, 960);
+        ASSERT_TRUE (p->getSettingsFile()->saveIfNeeded());
+        EXPECT_EQ (QuorilAudioProcessor().getSettingsFile()->getIntValue (p->panelWidthKey, 800), 960);
+    }
+
+    // The file as the framework writes it stays where it is and is read.
+    damaged.deleteFile();
+    ASSERT_TRUE (file.replaceWithText (header + "<PROPERTIES>\n  " + width + "\n</PROPERTIES>\n"));
+    EXPECT_EQ (QuorilAudioProcessor().getSettingsFile()->getIntValue ("panel_width", 800), 640);
+    EXPECT_FALSE (damaged.exists());
+
+    // A damaged file that cannot be moved aside is not read at all: no settings file.
+    ASSERT_TRUE (damaged.createDirectory());
+    ASSERT_TRUE (damaged.getChildFile ("in the way").replaceWithText ("x"));
+    ASSERT_TRUE (file.replaceWithText (header + "<PROPERTIES>" + hostile::repeated ("<a>", 300000)));
+    std::unique_ptr<QuorilAudioProcessor> p;
+    EXPECT_TRUE (hostile::returnsQuickly ([&] { p = std::make_unique<QuorilAudioProcessor>(); }));
+    EXPECT_EQ (p->getSettingsFile(), nullptr);
+    EXPECT_TRUE (file.existsAsFile());
 }

@@ -1,4 +1,6 @@
 #include "support/EngineTestSupport.h"
+#include "processor/UntrustedXml.h"
+#include "support/HostileInputs.h"
 
 #include <cstring>
 #include <thread>
@@ -358,9 +360,36 @@ TEST (StateBlob, DataThatIsNoReadableBlobChangesNothing)
     EXPECT_EQ ((int) p.midiMap.mapTree.getChild (0)["cc"], 5);
 
     // Nesting within the bound is read, comments and quoted brackets included.
-    restore (p, blobWithText ("<Quoril><PARAM id=\"out_gain\" value=\"2\"/>" + juce::String::repeatedString ("<a b=\"<c>\"><!-- <d> --><e/>", 200)
-                              + juce::String::repeatedString ("</a>", 200) + "</Quoril>"));
+    restore (p, blobWithText ("<Quoril><PARAM id=\"out_gain\" value=\"2\"/>" + juce::String::repeatedString ("<a b=\"<c>\"><!-- <d> --><e/>", maxUntrustedXmlDepth - 2)
+                              + juce::String::repeatedString ("</a>", maxUntrustedXmlDepth - 2) + "</Quoril>"));
     EXPECT_EQ (valueOf (p, "out_gain"), 2.0f);
+}
+
+// Hostile texts, in a blob with its zero byte and in one that ends with the text.
+TEST (StateBlob, HostileTextIsRefusedQuicklyAndChangesNothing)
+{
+    QuorilAudioProcessor p;
+    prepareDistinctState (p);
+    p.setPresetName ("Kept");
+    const auto before = snapshot (p);
+
+    for (const auto& input : hostile::xmlInputs())
+    {
+        for (const bool withZero : { true, false })
+        {
+            juce::MemoryBlock blob;
+            juce::MemoryOutputStream out (blob, false);
+            out.writeInt (0x21324356);
+            out.writeInt ((int) input.bytes.size());
+            out.write (input.bytes.data(), input.bytes.size());
+            if (withZero)
+                out.writeByte (0);
+            out.flush();
+
+            EXPECT_TRUE (hostile::returnsQuickly ([&] { restore (p, blob); })) << input.what;
+            EXPECT_EQ (snapshot (p), before) << input.what;
+        }
+    }
 }
 
 TEST (StateBlob, MapElementInAnyCaseAndAnotherRootRestoresOnlyTheMap)

@@ -1,0 +1,129 @@
+// libFuzzer target: feeds arbitrary bytes to the reader of outside XML and through each place that
+// reads outside text: the state restore, a preset file, a MIDI map file and the settings file check.
+// Where the reader accepts a document, the framework's own reader must read the same tree from it
+// (the settings file is read by the framework once it passes the check).
+// Built with -DQUORIL_BUILD_FUZZERS=ON and clang; run with tests/fuzz/xml.dict and the corpus in
+// tests/fuzz/corpus/xml_reader.
+#include "orvn/CCMapperUIManager.h"
+#include "processor/QuorilAudioProcessor.h"
+#include "processor/UntrustedXml.h"
+
+#include <cstdlib>
+#include <cstring>
+#include <unistd.h>
+
+namespace
+{
+struct Fixture
+{
+    Fixture()
+    {
+        new juce::ScopedJuceInitialiser_GUI();
+        processor = new QuorilAudioProcessor();
+        manager = new orvnlib::CCMapperUIManager (&processor->midiMap);
+        folder = juce::File::getSpecialLocation (juce::File::tempDirectory)
+                     .getChildFile ("quoril-xml-fuzz-" + juce::String ((int) ::getpid()));
+        folder.createDirectory();
+    }
+
+    // Made once and never destroyed: the process ends without tearing JUCE down.
+    QuorilAudioProcessor* processor = nullptr;
+    orvnlib::CCMapperUIManager* manager = nullptr;
+    juce::File folder;
+};
+
+Fixture& fixture()
+{
+    static auto* f = new Fixture();
+    return *f;
+}
+
+bool hasOnlyPlainBytes (const uint8_t* data, size_t size)
+{
+    for (size_t i = 0; i < size; ++i)
+        if (data[i] == 0 || data[i] >= 0x80)
+            return false;
+    return true;
+}
+
+// Where both readers are sure to mean the same: plain ASCII text without CDATA sections (in which
+// the framework keeps carriage returns that XML turns into line feeds).
+void compareWithFramework (const uint8_t* data, size_t size, const juce::XmlElement& ours)
+{
+    if (! hasOnlyPlainBytes (data, size) || std::string_view ((const char*) data, size).find ("CDATA") != std::string_view::npos)
+        return;
+
+    const auto theirs = juce::parseXML (juce::String::fromUTF8 ((const char*) data, (int) size));
+
+    if (theirs == nullptr || theirs->toString() != ours.toString())
+    {
+        std::fprintf (stderr, "The readers differ:\nours:   %s\ntheirs: %s\n", ours.toString().toRawUTF8(),
+                      theirs != nullptr ? theirs->toString().toRawUTF8() : "(nothing)");
+        std::abort();
+    }
+}
+
+int depthOf (const juce::XmlElement& root)
+{
+    int deepest = 0;
+    std::vector<std::pair<const juce::XmlElement*, int>> pending { { &root, 1 } };
+
+    while (! pending.empty())
+    {
+        const auto [element, depth] = pending.back();
+        pending.pop_back();
+        deepest = juce::jmax (deepest, depth);
+
+        for (auto* child : element->getChildIterator())
+            pending.push_back ({ child, depth + 1 });
+    }
+    return deepest;
+}
+} // namespace
+
+extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
+{
+    auto& f = fixture();
+
+    if (size > (size_t) maxPresetFileBytes)
+        return 0;
+
+    // The reader itself.
+    if (auto xml = parseUntrustedXml (data, size))
+    {
+        if (depthOf (*xml) > maxUntrustedXmlDepth)
+            std::abort();
+
+        compareWithFramework (data, size, *xml);
+    }
+
+    // The state restore, with the bytes as the blob's text.
+    juce::MemoryBlock blob;
+    {
+        juce::MemoryOutputStream out (blob, false);
+        out.writeInt (0x21324356);
+        out.writeInt ((int) size);
+        out.write (data, size);
+    }
+    f.processor->setStateInformation (blob.getData(), (int) blob.getSize());
+
+    // A preset file and a map file.
+    const auto file = f.folder.getChildFile ("input.qpst");
+    file.replaceWithData (data, size);
+    readPresetFile (file);
+    f.manager->loadMapFile (file);
+
+    // The settings file check; what it lets through, the framework reads.
+    const auto settings = f.folder.getChildFile ("Quoril.prefs");
+    settings.replaceWithData (data, size);
+
+    if (prepareSettingsFile (settings) && settings.existsAsFile())
+    {
+        juce::PropertiesFile::Options options;
+        options.storageFormat = juce::PropertiesFile::storeAsXML;
+        options.doNotSave = true;
+        juce::PropertiesFile properties (settings, options);
+    }
+
+    return 0;
+}

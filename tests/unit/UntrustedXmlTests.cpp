@@ -1,0 +1,219 @@
+// The reader for outside XML against the framework's own reader: the same tree for every document
+// that Quoril, the framework's writer or the factory presets produce; and the limits it keeps.
+
+#include "support/EngineTestSupport.h"
+
+#include "orvn/CCMapperUIManager.h"
+#include "processor/UntrustedXml.h"
+#include "support/HostileInputs.h"
+
+#include <cstring>
+
+#if QUORIL_HAS_BINARY_DATA
+ #include "QuorilBinaryData.h"
+#endif
+
+using namespace enginetest;
+
+namespace
+{
+std::unique_ptr<juce::XmlElement> readBytes (const std::string& bytes) { return parseUntrustedXml (bytes.data(), bytes.size()); }
+std::string bytesOf (const juce::String& text) { return text.toStdString(); }
+
+// Both readers give a tree, and the same one (the written text shows tags, attributes in order,
+// and text elements).
+void expectSameTree (const std::string& bytes, const juce::String& text, const std::string& what)
+{
+    const auto expected = juce::parseXML (text);
+    const auto actual = readBytes (bytes);
+    ASSERT_NE (expected, nullptr) << what;
+    ASSERT_NE (actual, nullptr) << what;
+    EXPECT_EQ (actual->toString(), expected->toString()) << what;
+}
+
+void expectSameTree (const juce::String& text, const std::string& what) { expectSameTree (bytesOf (text), text, what); }
+
+void expectSameTreeFromFile (const juce::File& file, const std::string& what)
+{
+    juce::MemoryBlock data;
+    ASSERT_TRUE (file.loadFileAsData (data));
+    const auto expected = juce::XmlDocument (file).getDocumentElement();
+    const auto actual = parseUntrustedXml (data.getData(), data.getSize());
+    ASSERT_NE (expected, nullptr) << what;
+    ASSERT_NE (actual, nullptr) << what;
+    EXPECT_EQ (actual->toString(), expected->toString()) << what;
+}
+
+// Attribute values and text of every kind: markup characters, white space, control characters
+// (which the writer puts as references XML itself forbids), non-ASCII and non-BMP characters.
+juce::String randomText (juce::Random& random)
+{
+    static const juce::juce_wchar pool[] = { 'a', 'Z', '0', '9', ' ', '.', '-', '&', '<', '>', '"', '\'', ';', '#', '?', '!', '=',
+                                             '/', ']', '\t', '\n', '\r', 1, 8, 11, 31, 0x7f, 0xa0, 0xe9, 0x4e2d, 0xfeff,
+                                             0xfffe, 0xffff, 0x1f600, 0x10fffd };
+    if (random.nextInt (4) == 0)
+        return juce::String (random.nextFloat(), 16);
+
+    juce::String text;
+    for (int i = random.nextInt (14); --i >= 0;)
+        text += juce::String::charToString (pool[random.nextInt ((int) std::size (pool))]);
+    return text;
+}
+
+std::unique_ptr<juce::XmlElement> randomState (juce::Random& random, bool withText)
+{
+    static const char* const tags[] = { "PARAM", "Resonator", "Granulizer", "Diffuser", "Metadata", "Quoril_MIDI_MAP", "x_pos", "a.b", "c-d", "e:f", "_g" };
+    static const char* const names[] = { "id", "value", "freq", "preset_name", "cc", "pole", "x_1", "a.b" };
+
+    auto root = std::make_unique<juce::XmlElement> ("Quoril");
+    std::vector<juce::XmlElement*> elements { root.get() };
+
+    for (int i = random.nextInt (30); --i >= 0;)
+    {
+        auto* parent = elements[(size_t) random.nextInt ((int) elements.size())];
+
+        if (withText && random.nextInt (6) == 0)
+        {
+            parent->addTextElement (random.nextBool() ? randomText (random) : " \r\n\t ");
+            continue;
+        }
+
+        auto* child = parent->createNewChildElement (tags[random.nextInt ((int) std::size (tags))]);
+        for (int a = random.nextInt (5); --a >= 0;)
+            child->setAttribute (names[random.nextInt ((int) std::size (names))], randomText (random));
+        elements.push_back (child);
+    }
+    return root;
+}
+} // namespace
+
+TEST (UntrustedXml, ReadsEveryWrittenDocumentAsTheFrameworkDoes)
+{
+    // The factory presets.
+    QuorilAudioProcessor p;
+    ASSERT_EQ (p.factoryPresets.presets.size(), 10u);
+   #if QUORIL_HAS_BINARY_DATA
+    for (int i = 0; i < QuorilBinaryData::namedResourceListSize; ++i)
+    {
+        int size = 0;
+        const auto* data = QuorilBinaryData::getNamedResource (QuorilBinaryData::namedResourceList[i], size);
+        if (juce::String (QuorilBinaryData::originalFilenames[i]).endsWith (".xml"))
+            expectSameTree (std::string (data, (size_t) size), juce::String::fromUTF8 (data, size), QuorilBinaryData::originalFilenames[i]);
+    }
+   #endif
+
+    // The processor's own documents: its saved state, a preset, the map file and the settings file.
+    p.midiMap.lastCC = 74;
+    p.midiMap.assignToLastCC ("x_pos");
+    p.setPresetName ("Dark & \"Pad\" <1>");
+    expectSameTree (xmlTextOf (blobOf (p)), "state");
+    expectSameTree (stateDocument (0.25f, 0.75f, "Wide"), "preset");
+
+    const auto folder = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("differential");
+    ASSERT_TRUE (folder.createDirectory());
+    const auto map = folder.getChildFile ("map.mpcc");
+    ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, map));
+    expectSameTreeFromFile (map, "map file");
+
+    const auto settings = folder.getChildFile ("settings.prefs");
+    {
+        juce::PropertiesFile::Options options;
+        options.storageFormat = juce::PropertiesFile::storeAsXML;
+        juce::PropertiesFile file (settings, options);
+        file.setValue (p.panelWidthKey, 960);
+        file.setValue ("other", "a&b <c>\n");
+        ASSERT_TRUE (file.save());
+    }
+    expectSameTreeFromFile (settings, "settings file");
+
+    // Seeded random states in the forms they are written in: the state blob's single line, the
+    // default indented form, the map file's wrapped CR LF form, and UTF-16 with its byte-order mark.
+    juce::Random random (1313);
+    juce::XmlElement::TextFormat mapFormat;
+    mapFormat.lineWrapLength = 60;
+    mapFormat.newLineChars = "\r\n";
+
+    for (int i = 0; i < 3000; ++i)
+    {
+        // (The single-line writer cannot write an element behind a text element; states hold none.)
+        const bool withText = i % 2 == 1;
+        const auto state = randomState (random, withText);
+        const auto what = "random state " + std::to_string (i);
+
+        if (! withText)
+        {
+            juce::MemoryBlock blob;
+            juce::AudioProcessor::copyXmlToBinary (*state, blob);
+            expectSameTree (xmlTextOf (blob), what + " as a blob");
+        }
+        expectSameTree (state->toString(), what);
+        expectSameTree (state->toString (mapFormat), what + " as a map file");
+
+        if (i % 20 == 0)
+        {
+            const auto wide = folder.getChildFile ("wide.qpst");
+            ASSERT_TRUE (wide.replaceWithText (state->toString(), true, true));
+            expectSameTreeFromFile (wide, what + " in UTF-16");
+        }
+
+        if (testing::Test::HasFailure())
+            break;
+    }
+    folder.deleteRecursively();
+}
+
+// What hand-made files hold beside the writer's forms, where both readers agree.
+TEST (UntrustedXml, ReadsHandMadeDocumentsAsTheFrameworkDoes)
+{
+    const char* const documents[] = {
+        " \r\n<?xml version=\"1.0\"?>\r\n<!-- made by hand --><?other?>\n<Quoril a='1'/>",
+        "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Quoril/>",
+        "\xef\xbb\xbf<Quoril/>",
+        "<Quoril>text &amp; more<!-- note --> end<a/>  <![CDATA[ raw <x> ]]><![CDATA[]]><![CDATA[  ]]>tail\r\nnext\rline</Quoril>",
+        "<Quoril a=\"two\r\nlines\tand a tab\" b='it&apos;s &quot;' c=\"&#x41;&#X42;&#67;&#0;&#1;&#x1F;&#65535;\" d=\"<\"/>",
+        "<Quoril\r\n  a=\"1\"\r\n  b = '2'\r\n/>",
+        "<Quoril><e u=\"\xc3\xb6 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbd; &#x10FFFD;\"/>\xf4\x8f\xbf\xbd&#1114109;</Quoril>",
+        "<Quoril>&#32;&#9;<a/>&#13;&#10;x</Quoril>",
+        "<Quoril/>junk after the root <<",
+        "<Quoril><a/></Quoril><?after?>",
+    };
+    // Read from files, as presets and map files are.
+    const auto file = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("hand-made.qpst");
+    for (const auto* document : documents)
+    {
+        ASSERT_TRUE (file.replaceWithData (document, std::strlen (document)));
+        expectSameTreeFromFile (file, document);
+    }
+    file.deleteFile();
+}
+
+// The bounds beside those the hostile input tests drive through the entry points.
+TEST (UntrustedXml, KeepsItsLimitsQuickly)
+{
+    const auto attributes = [] (int count)
+    {
+        juce::String text ("<Quoril");
+        for (int i = 0; i < count; ++i)
+            text << " a" << i << "=\"" << i << "\"";
+        return text + "/>";
+    };
+    const auto nested = juce::String::repeatedString ("<a>", maxUntrustedXmlDepth) + juce::String::repeatedString ("</a>", maxUntrustedXmlDepth);
+    EXPECT_NE (readBytes (bytesOf (nested)), nullptr);
+    EXPECT_TRUE (hostile::returnsQuickly ([&] {
+        EXPECT_NE (readBytes (bytesOf ("<r>" + juce::String::repeatedString (attributes (maxUntrustedXmlAttributes), 150) + "</r>")), nullptr);
+    }));
+
+    const std::pair<const char*, std::string> refused[] = {
+        { "one attribute too many", bytesOf (attributes (maxUntrustedXmlAttributes + 1)) },
+        { "undefined entity", "<Quoril>&e;</Quoril>" },
+        { "reference before the root", "&#0;<Quoril/>" },
+        { "broken entity around a zero", "<Quoril>&am&#0;p;</Quoril>" },
+        { "reference past the last character", "<Quoril a=\"&#x110000;\"/>" },
+        { "unterminated comment before the root", "<!-- <Quoril/>" },
+        { "broken UTF-8", "<Quoril a=\"\xc3\"/>" },
+        { "broken UTF-16 surrogate pair", std::string ("\xff\xfe<\0a\0\x3d\xd8/\0>\0", 12) },
+        { "UTF-16 cut inside a pair", std::string ("\xff\xfe<\0a\0\x3d\xd8", 8) },
+    };
+    for (const auto& [what, text] : refused)
+        EXPECT_EQ (readBytes (text), nullptr) << what;
+}
