@@ -104,7 +104,8 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     done
 
     work=$(mktemp -d "/tmp/quoril-fuzz-$name-XXXXXX")
-    corpora=("$work")   # libFuzzer adds new inputs to the first folder only
+    mkdir "$work/corpus"
+    corpora=("$work/corpus")   # libFuzzer adds new inputs to the first folder only
     for seeds in "tests/fuzz/corpus/$name" "tests/fuzz/corpus/$short"; do
       if [ -d "$seeds" ]; then corpora+=("$root/$seeds"); break; fi
     done

@@ -228,7 +228,7 @@ TEST (RealtimeSafety, ProgramChangeBlocksTakeOnlyTheHostsLockAgain)
         ScopedCounting counting;
         p.processBlock (buffer, midi);
         ASSERT_EQ (allocations.load() + releases.load() + locks.load(), 0) << "block " << b;
-       #if QUORIL_COUNT_MALLOC
+       #if QUORIL_COUNT_LOCKS
         EXPECT_EQ (reentries.load(), 2) << "suspended and resumed around the slot";
        #endif
     }
