@@ -116,7 +116,7 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     (cd "$work" && ASAN_OPTIONS="detect_leaks=0" \
         xvfb-run -a -s "-screen 0 1280x800x24" "$root/$fuzzer" "${args[@]}" "${corpora[@]}") \
         > "$work/log" 2>&1 || status=$?
-    grep -Ev '^#[0-9]+.*(NEW|REDUCE|pulse)' "$work/log" | tail -n 60 || true
+    grep -Ev '^#[0-9]+|NEW_FUNC' "$work/log" | tail -n 60 || true
     if [ "$status" -ne 0 ] || grep -Eq "$reports" "$work/log"; then
       echo "sanitize: $name failed (exit $status); the input is in $findings/"
       failed=1
