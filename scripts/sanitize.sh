@@ -33,7 +33,7 @@ if [ ${#missing[@]} -gt 0 ]; then
 fi
 
 #=== Build ===========================================================================================
-build=${QUORIL_SANITIZE_DIR:-build-sanitize}
+build=$(realpath -m "${QUORIL_SANITIZE_DIR:-build-sanitize}")
 fuzz_seconds=${QUORIL_FUZZ_SECONDS:-60}
 
 launcher=()
@@ -80,7 +80,7 @@ if grep -Eq "$reports" "$build/Testing/Temporary/LastTest.log" 2>/dev/null; then
 fi
 
 #=== The fuzzers =====================================================================================
-findings="$root/$build/fuzz-findings"
+findings="$build/fuzz-findings"
 mkdir -p "$findings"
 fuzzers=()
 if [ -d "$build/tests/fuzz" ]; then
@@ -114,7 +114,7 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     # The harnesses keep one processor for the whole run, so leaks are not looked for.
     status=0
     (cd "$work" && ASAN_OPTIONS="detect_leaks=0" \
-        xvfb-run -a -s "-screen 0 1280x800x24" "$root/$fuzzer" "${args[@]}" "${corpora[@]}") \
+        xvfb-run -a -s "-screen 0 1280x800x24" "$fuzzer" "${args[@]}" "${corpora[@]}") \
         > "$work/log" 2>&1 || status=$?
     grep -Ev '^#[0-9]+|NEW_FUNC' "$work/log" | tail -n 60 || true
     if [ "$status" -ne 0 ] || grep -Eq "$reports" "$work/log"; then
