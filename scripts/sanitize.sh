@@ -8,10 +8,11 @@
 #   QUORIL_SANITIZE_DIR      build folder (default build-sanitize)
 #   QUORIL_BUILD_JOBS        parallel compile jobs (default: ninja's own choice)
 #
-# A fuzzer named quoril_NAME_fuzzer starts from the seed inputs in tests/fuzz/corpus/quoril_NAME_fuzzer/
-# (or tests/fuzz/corpus/NAME/) and uses the dictionary tests/fuzz/quoril_NAME_fuzzer.dict (or
-# tests/fuzz/NAME.dict) where they exist. New inputs go to a temporary folder, never into the
-# checkout; the inputs that fail are kept in <build folder>/fuzz-findings/.
+# Every executable built in tests/fuzz is run. One named quoril_NAME_fuzzer starts from the seed
+# inputs in tests/fuzz/corpus/NAME/ and uses the dictionary tests/fuzz/NAME.dict, where they exist;
+# a dictionary may also be named by a leading part of NAME (xml_reader uses xml.dict). New inputs go
+# to a temporary folder, never into the checkout; the inputs that fail are kept in
+# <build folder>/fuzz-findings/.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -99,18 +100,19 @@ if [ "$fuzz_seconds" -gt 0 ]; then
     short=${short%_fuzzer}
     args=(-max_total_time="$fuzz_seconds" -timeout=20 -rss_limit_mb=4096 -print_final_stats=1
           -artifact_prefix="$findings/$name-")
-    for dict in "tests/fuzz/$name.dict" "tests/fuzz/$short.dict"; do
-      if [ -f "$dict" ]; then args+=(-dict="$root/$dict"); break; fi
+    stem=$short dict=none
+    while :; do
+      if [ -f "tests/fuzz/$stem.dict" ]; then dict=tests/fuzz/$stem.dict; args+=(-dict="$root/$dict"); break; fi
+      [ "${stem%_*}" != "$stem" ] || break
+      stem=${stem%_*}
     done
 
     work=$(mktemp -d "/tmp/quoril-fuzz-$name-XXXXXX")
     mkdir "$work/corpus"
     corpora=("$work/corpus")   # libFuzzer adds new inputs to the first folder only
-    for seeds in "tests/fuzz/corpus/$name" "tests/fuzz/corpus/$short"; do
-      if [ -d "$seeds" ]; then corpora+=("$root/$seeds"); break; fi
-    done
+    if [ -d "tests/fuzz/corpus/$short" ]; then corpora+=("$root/tests/fuzz/corpus/$short"); fi
 
-    echo "sanitize: $name for ${fuzz_seconds}s (${corpora[*]:1})"
+    echo "sanitize: $name for ${fuzz_seconds}s (seeds: ${corpora[*]:1}; dictionary: $dict)"
     # The harnesses keep one processor for the whole run, so leaks are not looked for.
     status=0
     (cd "$work" && ASAN_OPTIONS="detect_leaks=0" \
