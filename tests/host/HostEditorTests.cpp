@@ -142,6 +142,19 @@ public:
         setVisible (true);
     }
 
+    // JUCE's XEmbedComponent, which holds the plug-in's view in the host's editor, answers each
+    // resize of that view with a MessageManager::callAsync that points at itself, unguarded: deleted
+    // before that call runs, it would be read after it is freed. So the window leaves the screen,
+    // lets the calls already posted run, and only then deletes the editor (and the plug-in's view).
+    ~HostWindow() override
+    {
+        setVisible (false);
+        bool reached = false;
+        juce::MessageManager::callAsync ([&reached] { reached = true; });
+        while (! reached)
+            juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+    }
+
     juce::AudioProcessorEditor& editor() { return *dynamic_cast<juce::AudioProcessorEditor*> (getContentComponent()); }
 };
 
