@@ -166,18 +166,6 @@ std::unique_ptr<HostWindow> openEditor (juce::AudioPluginInstance& instance)
     return std::make_unique<HostWindow> (editor);
 }
 
-// The settings file the plug-in reads when an instance is made (the tests' private home).
-void storePanelWidth (int width)
-{
-    juce::PropertiesFile::Options options;
-    options.storageFormat = juce::PropertiesFile::storeAsXML;
-    juce::PropertiesFile settings (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
-                                       .getChildFile ("Orvane_Studio/Quoril.prefs"),
-                                   options);
-    settings.setValue ("panel_width", width);
-    ASSERT_TRUE (settings.save());
-}
-
 struct PreparedInstance
 {
     PreparedInstance()

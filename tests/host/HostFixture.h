@@ -30,4 +30,16 @@ inline std::unique_ptr<juce::AudioPluginInstance> createInstance (double sampleR
     EXPECT_TRUE (error.isEmpty()) << error;
     return instance;
 }
+
+// The settings file the plug-in reads when an instance is made (the tests' private home).
+inline void storePanelWidth (int width)
+{
+    juce::PropertiesFile::Options options;
+    options.storageFormat = juce::PropertiesFile::storeAsXML;
+    juce::PropertiesFile settings (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                                       .getChildFile ("Orvane_Studio/Quoril.prefs"),
+                                   options);
+    settings.setValue ("panel_width", width);
+    ASSERT_TRUE (settings.save());
+}
 } // namespace quoril::hosttest

@@ -135,17 +135,6 @@ bool menuCloses (unsigned long id)
     }
     return false;
 }
-
-void storePanelWidth (int width)
-{
-    juce::PropertiesFile::Options options;
-    options.storageFormat = juce::PropertiesFile::storeAsXML;
-    juce::PropertiesFile settings (juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
-                                       .getChildFile ("Orvane_Studio/Quoril.prefs"),
-                                   options);
-    settings.setValue ("panel_width", width);
-    ASSERT_TRUE (settings.save());
-}
 } // namespace
 
 TEST (HostSaveNotice, AProgramChangeWithNoWindowAsksForASaveAndARestoreDoesNot)
