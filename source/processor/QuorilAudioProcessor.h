@@ -129,7 +129,8 @@ public:
     // which the host never hears of by itself. Whatever the user does to them calls
     // noteStateChange; a restore by the host does not. The call only raises a flag, so it is
     // safe on any thread, the audio thread included. A message-thread timer then tells the host,
-    // once for all the changes noted since its last tick, that the state needs saving.
+    // once for all the changes noted since its last tick, that the state needs saving. The host
+    // taking the state (getStateInformation) drops a change noted before it: the host saves it.
     void noteStateChange() noexcept;
 
     // One tick of that timer (public so that tests can run it without a message loop): passes a

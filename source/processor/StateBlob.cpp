@@ -4,6 +4,10 @@
 
 void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
+    // The host is saving what is captured below: a change noted before this call is in it, and
+    // only one noted from now on still needs a save.
+    stateChangePending.store (false);
+
     auto document = createStateTree();
     auto xml = document.createXml();
 
