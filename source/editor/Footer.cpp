@@ -165,6 +165,9 @@ void Footer::onShowPreferencesFile()
 
 void Footer::onClearMidiMap()
 {
+    if (processor.midiMap.mapTree.getNumChildren() == 0)
+        return;
+
     processor.midiMap.mapTree.removeAllChildren (nullptr);
     // The audio thread stops applying the old bindings now, not at the next message loop pass.
     processor.midiMap.refreshBindings();

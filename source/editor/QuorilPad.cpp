@@ -162,16 +162,19 @@ void QuorilPad::performControllerMenuItem (int itemId)
     auto& map = processor.midiMap;
 
     // The map's own operations hand the changed bindings to the audio thread at once.
+    bool changed = false;
+
     switch (itemId)
     {
-        case mapXItem:   map.assignToLastCC (xId); break;
-        case mapYItem:   map.assignToLastCC (yId); break;
-        case clearXItem: map.clearMapping (xId); break;
-        case clearYItem: map.clearMapping (yId); break;
-        default: return;
+        case mapXItem:   changed = map.assignToLastCC (xId); break;
+        case mapYItem:   changed = map.assignToLastCC (yId); break;
+        case clearXItem: changed = map.clearMapping (xId); break;
+        case clearYItem: changed = map.clearMapping (yId); break;
+        default: break;
     }
 
-    processor.noteStateChange();
+    if (changed)
+        processor.noteStateChange();
 }
 
 void QuorilPad::showControllerMenu()

@@ -17,14 +17,14 @@ void CCMapperUIManager::changeListenerCallback (juce::ChangeBroadcaster* source)
     if (target == nullptr || mapper == nullptr)
         return;
 
-    if (std::exchange (target->assignRequested, false))
-        mapper->assignToLastCC (target->parameterID);
-    else if (std::exchange (target->clearRequested, false))
-        mapper->clearMapping (target->parameterID);
-    else
-        return;
+    bool changed = false;
 
-    if (onMapChanged != nullptr)
+    if (std::exchange (target->assignRequested, false))
+        changed = mapper->assignToLastCC (target->parameterID);
+    else if (std::exchange (target->clearRequested, false))
+        changed = mapper->clearMapping (target->parameterID);
+
+    if (changed && onMapChanged != nullptr)
         onMapChanged();
 }
 
@@ -146,7 +146,9 @@ bool CCMapperUIManager::loadMapFile (CCMapper& map, const juce::File& file)
     if (xml == nullptr)
         return false;
 
+    const auto before = map.mapTree.createCopy();
+
     // loadFromXml publishes the new bindings to the audio thread itself.
-    return map.loadFromXml (*xml);
+    return map.loadFromXml (*xml) && ! map.mapTree.isEquivalentTo (before);
 }
 } // namespace orvnlib

@@ -31,7 +31,8 @@ public:
 
     // Replaces the map from a map file and makes the audio thread use it at once. A file that
     // is missing, not a plain file, too large or not well-formed XML, or whose element is not a
-    // controller map, changes nothing. Returns whether the map was replaced.
+    // controller map, changes nothing. Returns whether the map changed (a file holding the
+    // bindings the map already has changes nothing).
     bool loadMapFile (const juce::File& file);
     static bool loadMapFile (CCMapper& map, const juce::File& file);
 

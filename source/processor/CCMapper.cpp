@@ -118,13 +118,17 @@ void CCMapper::applyFromTable (const BindingTable& table, int controller, int va
 }
 
 //==============================================================================
-void CCMapper::assignToLastCC (const juce::String& parameterId)
+bool CCMapper::assignToLastCC (const juce::String& parameterId)
 {
     if (! mapTree.isValid() || parameterId.isEmpty())
-        return;
+        return false;
 
-    const juce::Identifier type (parameterId);
+    const juce::Identifier type (parameterId), cc (ccPropertyName);
+    const juce::var controller (lastCC.load());
     auto child = mapTree.getChildWithName (type);
+
+    if (child.isValid() && child.getPropertyPointer (cc) != nullptr && child[cc] == controller)
+        return false;
 
     if (! child.isValid())
     {
@@ -132,22 +136,24 @@ void CCMapper::assignToLastCC (const juce::String& parameterId)
         mapTree.appendChild (child, nullptr);
     }
 
-    child.setProperty (juce::Identifier (ccPropertyName), lastCC.load(), nullptr);
+    child.setProperty (cc, controller, nullptr);
     refreshBindings();
+    return true;
 }
 
-void CCMapper::clearMapping (const juce::String& parameterId)
+bool CCMapper::clearMapping (const juce::String& parameterId)
 {
     if (! mapTree.isValid() || parameterId.isEmpty())
-        return;
+        return false;
 
     auto child = mapTree.getChildWithName (juce::Identifier (parameterId));
 
-    if (child.isValid())
-    {
-        mapTree.removeChild (child, nullptr);
-        refreshBindings();
-    }
+    if (! child.isValid())
+        return false;
+
+    mapTree.removeChild (child, nullptr);
+    refreshBindings();
+    return true;
 }
 
 bool CCMapper::loadFromXml (const juce::XmlElement& xml)

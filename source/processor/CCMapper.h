@@ -38,9 +38,10 @@ public:
     // Audio thread: sets every parameter bound to the controller from a 7-bit value.
     void applyControllerValue (int controller, int value, juce::AudioProcessorValueTreeState& parameters);
 
-    // Message thread.
-    void assignToLastCC (const juce::String& parameterId);
-    void clearMapping (const juce::String& parameterId);
+    // Message thread. Each returns whether the map changed: binding a parameter to the controller
+    // it already has, or clearing one that has none, changes nothing.
+    bool assignToLastCC (const juce::String& parameterId);
+    bool clearMapping (const juce::String& parameterId);
     bool loadFromXml (const juce::XmlElement& xml);
 
     // Message thread: publishes the current mapTree to the audio thread now.

@@ -160,3 +160,58 @@ TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDo
     mapFile.deleteFile();
     presets.getChildFile ("MIDI").deleteRecursively();
 }
+
+// A save asks for nothing more unless something changed after it, and an action that leaves the
+// saved state as it was asks for nothing at all.
+TEST (StateChangeNotice, ASaveRightAfterAnEditAndActionsThatChangeNothingAskForNothing)
+{
+    QuorilAudioProcessor p;
+    OpenEditor open (p);
+    auto& main = open.main();
+    auto& footer = main.footer;
+    auto& knob = *main.globalControls.dryWetKnob;
+    NoticeLog log (p);
+    const auto noticed = [&p, &log]
+    {
+        p.sendStateChangeNotice();
+        return std::exchange (log.notices, 0) > 0;
+    };
+
+    // The host saves within the notice interval after an edit: the save holds the edit.
+    click (*main.worldControls.regenerateAllButton);
+    juce::MemoryBlock blob;
+    p.getStateInformation (blob);
+    EXPECT_FALSE (noticed());
+    click (*main.worldControls.regenerateButtons[1]);
+    EXPECT_TRUE (noticed()) << "an edit after the save still asks for one";
+
+    // The same, after a save that came between the edit and the next one.
+    click (*main.worldControls.regenerateAllButton);
+    p.getStateInformation (blob);
+    main.pad->performControllerMenuItem (QuorilPad::mapXItem);
+    EXPECT_TRUE (noticed());
+
+    p.midiMap.mapTree.removeAllChildren (nullptr);
+    p.midiMap.lastCC = 12;
+    ASSERT_TRUE (p.midiMap.assignToLastCC ("in_gain"));
+    const auto sameMap = presetsFolderPath() + "/Same.mpcc";
+    ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, juce::File (sameMap)));
+    noticed();
+
+    for (const auto& action : std::vector<Action> {
+             { "knob clear with nothing bound", [&] { knob.handleCCMenuResult (orvnlib::OrvnKnob::clearItemId); runMessageLoop (20); } },
+             { "pad clear with nothing bound", [&] { main.pad->performControllerMenuItem (QuorilPad::clearXItem);
+                                                     main.pad->performControllerMenuItem (QuorilPad::clearYItem); } },
+             { "knob learn of the controller it has", [&] { main.globalControls.inAmpKnob->handleCCMenuResult (orvnlib::OrvnKnob::assignItemId);
+                                                            runMessageLoop (20); } },
+             { "map file holding the bindings the map has", [&] { EXPECT_FALSE (footer.ccMapperUIManager.loadMapFile (juce::File (sameMap))); } },
+             { "map cleared from the menu when empty", [&] { p.midiMap.mapTree.removeAllChildren (nullptr);
+                                                             noticed();
+                                                             footer.onClearMidiMap(); } } })
+    {
+        SCOPED_TRACE (action.name);
+        action.perform();
+        EXPECT_FALSE (noticed());
+    }
+    juce::File (sameMap).deleteFile();
+}
