@@ -77,8 +77,8 @@ struct MidiSlot
                                   .getChildFile ("Orvane_Studio/Presets/Quoril/MIDI") };
 };
 
-// Acts as the user on a thread of its own while this one runs the message loop: a click may open
-// a modal menu, whose loop then runs inside the plug-in until the menu closes.
+// Acts as the user on a thread of its own while this one runs the message loop, which the
+// plug-in's windows and menus need in order to answer the input.
 bool actAsUser (const std::function<bool()>& script)
 {
     std::atomic<bool> done { false }, ok { false };
