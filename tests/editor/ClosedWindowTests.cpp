@@ -145,8 +145,8 @@ TEST (ClosedWindow, AMapDialogStillOpenWhenThePluginGoesClosesWithIt)
         ASSERT_TRUE (existing.replaceWithText ("kept"));
         auto p = std::make_unique<QuorilAudioProcessor>();
         bind (*p, "x_pos", 74);
-        OpenEditor open (*p);
-        auto& manager = open.main().footer.ccMapperUIManager;
+        auto open = std::make_unique<OpenEditor> (*p);
+        auto& manager = open->main().footer.ccMapperUIManager;
         manager.useNativeDialogs = false;
 
         // The user types "map" (saved as map.mpcc, which is there) and confirms: the question.
@@ -172,7 +172,8 @@ TEST (ClosedWindow, AMapDialogStillOpenWhenThePluginGoesClosesWithIt)
         };
         ASSERT_TRUE (runMessageLoopUntil (isOpen));
 
-        closeWindow (open);
+        closeWindow (*open);
+        open.reset();
         p.reset();
         runMessageLoop (50);
 
