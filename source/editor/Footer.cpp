@@ -126,7 +126,8 @@ juce::PopupMenu Footer::createMainMenu()
 
 juce::PopupMenu::Options Footer::menuOptions (juce::Component& attachTo, int maximumColumns)
 {
-    // A menu whose footer is deleted while it is open returns no choice and runs no item.
+    // A menu whose footer is deleted while it is open returns no choice and runs no item (the
+    // items and the result handlers check for the footer themselves as well).
     return juce::PopupMenu::Options()
         .withTargetComponent (&attachTo)
         .withItemThatMustBeVisible (1)
@@ -138,8 +139,8 @@ juce::PopupMenu::Options Footer::menuOptions (juce::Component& attachTo, int max
 
 void Footer::showMenu()
 {
-    // Modal; a chosen item runs its own action.
-    createMainMenu().showMenu (menuOptions (*menuButton, 0));
+    // Returns while the menu is open; a chosen item runs its own action once it has closed.
+    createMainMenu().showMenuAsync (menuOptions (*menuButton, 0));
 }
 
 void Footer::onMenuClicked() { showMenu(); }

@@ -26,7 +26,8 @@ public:
     void resized() override;
 
     //==============================================================================
-    // Main menu.
+    // Main menu. The show functions open a menu and return while it is open; they run no
+    // message loop of their own, which would stop the host's.
     void showMenu();
 
     // The main menu as shown by showMenu; each item carries its own action, which does nothing
@@ -75,7 +76,7 @@ public:
     orvnlib::CCMapperUIManager ccMapperUIManager;
 
 private:
-    // How both menus are shown: attached to the given button, modal, with the given column limit.
+    // How both menus are shown: attached to the given button, with the given column limit.
     juce::PopupMenu::Options menuOptions (juce::Component& attachTo, int maximumColumns);
 
     // Applies a state document with processing suspended; names it after the file when the

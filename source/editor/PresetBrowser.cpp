@@ -92,15 +92,15 @@ juce::PopupMenu Footer::createPresetMenu (const juce::StringArray& userNames)
 void Footer::showPresetList()
 {
     const auto userNames = getUserPresetNames();
-    auto menu = createPresetMenu (userNames);
 
-    // The menu runs a nested message loop, in which the host may close the window and delete this
-    // footer; a preset chosen from the list of a window that has gone is not loaded.
-    juce::Component::SafePointer<Footer> safeThis (this);
-    const int result = menu.showMenu (menuOptions (presetButton, 4));
-
-    if (safeThis != nullptr)
-        handlePresetMenuResult (result, userNames);
+    // The host may close the window, and delete this footer, while the list is open or before
+    // its result arrives; a preset chosen from the list of a window that has gone is not loaded.
+    createPresetMenu (userNames).showMenuAsync (menuOptions (presetButton, 4),
+                                                [safeThis = juce::Component::SafePointer<Footer> (this), userNames] (int result)
+                                                {
+                                                    if (auto* footer = safeThis.getComponent())
+                                                        footer->handlePresetMenuResult (result, userNames);
+                                                });
 }
 
 void Footer::onPresetListClicked() { showPresetList(); }

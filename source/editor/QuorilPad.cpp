@@ -140,6 +140,11 @@ void QuorilPad::mouseDrag (const juce::MouseEvent& event)
 
 void QuorilPad::mouseUp (const juce::MouseEvent&)
 {
+    // The release of the right click that opened the controller menu arrives while the menu is
+    // still open; the menu's closing ends the gestures.
+    if (controllerMenuOpen)
+        return;
+
     endGestures();
 }
 
@@ -184,17 +189,22 @@ void QuorilPad::showControllerMenu()
                              .withMaximumNumColumns (1)
                              .withStandardItemHeight (20);
 
-    juce::Component::SafePointer<QuorilPad> safeThis (this);
-    const auto result = createControllerMenu().showMenu (options);
+    controllerMenuOpen = true;
 
-    // The window may have closed while the menu was open; the destructor has ended the gestures then.
-    if (safeThis == nullptr)
-        return;
+    createControllerMenu().showMenuAsync (options, [safeThis = juce::Component::SafePointer<QuorilPad> (this)] (int result)
+    {
+        // The window may have closed while the menu was open; the destructor has ended the gestures then.
+        auto* pad = safeThis.getComponent();
 
-    // The mouse-up of this click goes to the menu, not to the pad, so the gestures end here; a
-    // mouse-up that still arrives later finds them ended and does nothing.
-    endGestures();
-    performControllerMenuItem (result);
+        if (pad == nullptr)
+            return;
+
+        // The gestures end as the menu closes; a mouse-up that still arrives later finds them
+        // ended and does nothing.
+        pad->controllerMenuOpen = false;
+        pad->endGestures();
+        pad->performControllerMenuItem (result);
+    });
 }
 
 //==============================================================================

@@ -12,7 +12,8 @@ class QuorilAudioProcessor;
 // A left-button drag sets both parameters inside host gestures. The pad also shows what the
 // processor publishes: the trajectory's range and moving position while the trajectory is on, and
 // the output level as a ring around the dot, a glow over a grid and a cloud of particles. A right
-// click opens a menu that binds MIDI controllers to the two axes or removes those bindings.
+// click opens a menu that binds MIDI controllers to the two axes or removes those bindings; the
+// press begins gestures as any press does, and they end when the menu closes.
 //
 // Everything runs on the message thread. The audio thread's values are read on a 50 ms timer,
 // which also repaints the pad.
@@ -80,6 +81,7 @@ private:
     bool needsInitialUpdate = true;
 
     bool gestureOpen = false;
+    bool controllerMenuOpen = false;
     juce::ColourGradient glowGradient; // reused by every paint: only its points and colours change
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorilPad)

@@ -35,57 +35,115 @@ const juce::String& CCMapperUIManager::mapFilePattern()
     return pattern;
 }
 
-juce::File CCMapperUIManager::getDialogStartFolder()
+const juce::String& CCMapperUIManager::defaultMapFileName()
 {
-    return juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
+    static const juce::String name = juce::String ("Quoril") + mapFilePattern().substring (1);
+    return name;
 }
 
-// The dialogs run a nested message loop, in which the host may close the window and delete this
-// manager with it. The map belongs to the processor and outlives every window, so it is taken
-// before the dialog opens and nothing of the manager is used after: a file chosen in a dialog
-// whose window has gone is still saved from or loaded into the processor's map.
+juce::File CCMapperUIManager::getDialogStartFolder()
+{
+    // A start folder that is missing would open its parent with the folder's name as the file name.
+    const auto documents = juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
+    return documents.isDirectory() ? documents : juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+}
+
+juce::File CCMapperUIManager::withMapFileExtension (const juce::File& chosen)
+{
+    const auto extension = mapFilePattern().substring (1);
+    const auto name = chosen.getFileName();
+
+    if (name.endsWithIgnoreCase (extension))
+        return chosen;
+
+    return chosen.getSiblingFile (name + extension);
+}
+
 void CCMapperUIManager::saveMidiMap()
 {
-    auto* map = mapper;
-
-    if (map == nullptr)
+    if (mapper == nullptr)
         return;
+
+    auto& map = *mapper;
 
     constexpr auto flags = juce::FileBrowserComponent::saveMode
                          | juce::FileBrowserComponent::canSelectFiles
                          | juce::FileBrowserComponent::warnAboutOverwriting;
 
-    const auto file = chooseFile ("SAVE MIDI MAP", flags, useNativeDialogs);
-
-    if (file != juce::File())
-        writeMapFile (map->mapTree, file);
+    openDialog (map, "SAVE MIDI MAP", getDialogStartFolder().getChildFile (defaultMapFileName()), flags,
+                useNativeDialogs, [&map] (const juce::File& chosen) { saveChosenFile (map, chosen); });
 }
 
 void CCMapperUIManager::loadMidiMap()
 {
-    auto* map = mapper;
-
-    if (map == nullptr)
+    if (mapper == nullptr)
         return;
 
-    const auto announceChange = onMapChanged; // taken now: the dialog may outlast the window
+    auto& map = *mapper;
+    const auto announceChange = onMapChanged; // a copy: the dialog may outlast this manager
 
     constexpr auto flags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 
-    const auto file = chooseFile ("LOAD MIDI MAP", flags, useNativeDialogs);
-
-    if (file != juce::File() && loadMapFile (*map, file) && announceChange != nullptr)
-        announceChange();
+    openDialog (map, "LOAD MIDI MAP", getDialogStartFolder(), flags, useNativeDialogs,
+                [&map, announceChange] (const juce::File& chosen)
+                {
+                    if (loadMapFile (map, chosen) && announceChange != nullptr)
+                        announceChange();
+                });
 }
 
-juce::File CCMapperUIManager::chooseFile (const juce::String& title, int flags, bool native)
+// The map owns the dialog, and the dialog owns onChosen: what onChosen refers to of the map is
+// there whenever it runs. A dialog destroyed with its map calls nothing.
+void CCMapperUIManager::openDialog (CCMapper& map, const juce::String& title, const juce::File& start, int flags,
+                                    bool native, std::function<void (const juce::File&)> onChosen)
 {
-    juce::FileChooser chooser (title, getDialogStartFolder(), mapFilePattern(), native, false, nullptr);
+    map.fileDialogQuestion.reset();
+    map.fileDialog = std::make_unique<juce::FileChooser> (title, start, mapFilePattern(), native, false, nullptr);
+    map.fileDialog->launchAsync (flags, [onChosen = std::move (onChosen)] (const juce::FileChooser& chooser)
+    {
+        const auto file = chooser.getResult();
 
-    if (! chooser.showDialog (flags, nullptr))
-        return {};
+        if (file != juce::File())
+            onChosen (file);
+    });
+}
 
-    return chooser.getResult();
+void CCMapperUIManager::saveChosenFile (CCMapper& map, const juce::File& chosen)
+{
+    const auto file = withMapFileExtension (chosen);
+
+    // The dialog asked about the file as chosen; a name that gained the extension may name another.
+    if (file != chosen && file.exists())
+        askBeforeReplacing (map, file);
+    else
+        writeMapFile (map.mapTree, file);
+}
+
+// The dialog's own question, asked without a nested message loop. The map owns the question; its
+// answer writes only while the question (and so the map) is still there.
+void CCMapperUIManager::askBeforeReplacing (CCMapper& map, const juce::File& file)
+{
+    auto& lookAndFeel = juce::LookAndFeel::getDefaultLookAndFeel();
+    const auto message = TRANS ("There's already a file called: FLNM").replace ("FLNM", file.getFullPathName())
+                       + "\n\n" + TRANS ("Are you sure you want to overwrite it?");
+
+    std::unique_ptr<juce::Component> question (lookAndFeel.createAlertWindow (TRANS ("File already exists"), message,
+                                                                             TRANS ("Overwrite"), TRANS ("Cancel"), {},
+                                                                             juce::MessageBoxIconType::WarningIcon, 2, nullptr));
+    const juce::Component::SafePointer<juce::Component> asked (question.get());
+
+    question->enterModalState (true, juce::ModalCallbackFunction::create ([&map, file, asked] (int result)
+    {
+        if (asked == nullptr)
+            return;
+
+        if (result != 0)
+            writeMapFile (map.mapTree, file);
+
+        map.fileDialogQuestion.reset();
+    }), false);
+
+    map.fileDialogQuestion = std::move (question);
 }
 
 //==============================================================================

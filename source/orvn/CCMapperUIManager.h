@@ -20,7 +20,13 @@ public:
     // A removal pending beside an assignment waits for the next change message.
     void changeListenerCallback (juce::ChangeBroadcaster* source) override;
 
-    // Ask for a file and write the map to it / replace the map from it.
+    // Open a file dialog and return at once; the file chosen later is written from the map /
+    // replaces the map. The dialog belongs to the map, so a file chosen after this manager (and
+    // its window) has gone still acts on the map. A dialog still open on the map closes first.
+    //
+    // SAVE proposes defaultMapFileName() and writes withMapFileExtension() of the chosen file;
+    // when that added the extension and names an existing file, the user is asked before it is
+    // replaced (the dialog itself asked about the name as chosen).
     void saveMidiMap();
     void loadMidiMap();
 
@@ -37,20 +43,32 @@ public:
     static bool loadMapFile (CCMapper& map, const juce::File& file);
 
     static const juce::String& mapFilePattern();
+    static const juce::String& defaultMapFileName();
+
+    // Where the dialogs open: the documents folder, or the home folder when there is none.
     static juce::File getDialogStartFolder();
+
+    // The file a map is saved to for a chosen one: ".mpcc" added to its name unless the name
+    // ends so already, in any letter case ("my.map" becomes "my.map.mpcc"), so that LOAD,
+    // which lists mapFilePattern() only, finds it again.
+    static juce::File withMapFileExtension (const juce::File& chosen);
 
     CCMapper* mapper = nullptr;
 
     // The platform's own file dialogs where it has them; the framework's dialog otherwise.
     bool useNativeDialogs = true;
 
-    // Called on the message thread after a learn request or a loaded file changed the map.
+    // Called on the message thread after a learn request or a loaded file changed the map. A
+    // load dialog takes a copy, which it may call after this manager has gone: it must refer
+    // to nothing that goes with the window.
     std::function<void()> onMapChanged;
 
 private:
-    // Runs a modal file dialog for map files; an empty File when it was cancelled. Uses nothing
-    // of the manager, which the dialog's message loop may delete.
-    static juce::File chooseFile (const juce::String& title, int flags, bool native);
+    // Opens a map file dialog owned by the map; onChosen gets the file unless it was cancelled.
+    static void openDialog (CCMapper& map, const juce::String& title, const juce::File& start, int flags,
+                            bool native, std::function<void (const juce::File&)> onChosen);
+    static void saveChosenFile (CCMapper& map, const juce::File& chosen);
+    static void askBeforeReplacing (CCMapper& map, const juce::File& file);
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CCMapperUIManager)
 };

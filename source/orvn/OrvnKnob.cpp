@@ -30,13 +30,13 @@ void OrvnKnob::showCCMenu()
     menu.addItem (assignItemId, "ASSIGN TO LAST CC");
     menu.addItem (clearItemId, "CLEAR CC MAPPING");
 
-    // The menu runs a nested message loop, in which the host may close the editor and delete
-    // this knob; a choice made after that has nothing left to record.
-    juce::Component::SafePointer<OrvnKnob> alive (this);
-    const auto result = menu.show();
-
-    if (alive != nullptr)
-        handleCCMenuResult (result);
+    // The host may close the editor, and delete this knob, while the menu is open; a choice
+    // made after that has nothing left to record.
+    menu.showMenuAsync (juce::PopupMenu::Options(), [alive = juce::Component::SafePointer<OrvnKnob> (this)] (int result)
+    {
+        if (auto* knob = alive.getComponent())
+            knob->handleCCMenuResult (result);
+    });
 }
 
 void OrvnKnob::handleCCMenuResult (int result)

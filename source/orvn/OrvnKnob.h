@@ -18,8 +18,8 @@ public:
 
     void mouseDown (const juce::MouseEvent& event) override;
 
-    // Shows the controller menu modally and records the choice (unless the knob was deleted
-    // while the menu was open).
+    // Opens the controller menu and returns while it is open; the choice is recorded when it
+    // closes (unless the knob has been deleted by then).
     void showCCMenu();
 
     // Records a choice of the controller menu (1 assign, 2 clear, anything else nothing) and

@@ -50,6 +50,8 @@ CCMapper::CCMapper() : mapTree (juce::Identifier (midiMapTreeType))
 
 CCMapper::~CCMapper()
 {
+    fileDialogQuestion.reset();
+    fileDialog.reset();
     cancelPendingUpdate();
     mapTree.removeListener (this);
     published.store (nullptr);

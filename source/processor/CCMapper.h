@@ -53,6 +53,13 @@ public:
     juce::ValueTree mapTree;
     std::atomic<int> lastCC { -1 };
 
+    // The file dialog that saves or loads this map, and the question it may ask before a file is
+    // replaced. They belong to the map, not to the window that opened them: the window may close
+    // while they are up, and the user's answer still acts on this map. They close, answering
+    // nothing, when the map goes.
+    std::unique_ptr<juce::FileChooser> fileDialog;
+    std::unique_ptr<juce::Component> fileDialogQuestion;
+
 private:
     struct Binding
     {

@@ -1,6 +1,7 @@
-// A host may close the window while one of its menus or file dialogs is up (its own message loop
-// runs inside ours), or between a menu's closing and the action the framework posts for it. What
-// then runs must not touch the window's freed components. Run these under AddressSanitizer too.
+// Menus and file dialogs open and return at once: the host's loop goes on while they are up, and
+// the host may close the window meanwhile, or between a menu's closing and the result the
+// framework posts for it, or delete the plug-in itself. What then runs must not touch the
+// window's freed components, nor a freed processor. Run these under AddressSanitizer too.
 
 #include "EditorTestSupport.h"
 
@@ -25,59 +26,6 @@ const std::vector<MenuKey> chooseClear { { false, K::downKey }, { false, K::down
 const std::vector<MenuKey> chooseThirdFactoryPreset { { false, K::downKey }, { false, K::rightKey }, { true, K::downKey },
                                                       { true, K::downKey }, { true, K::returnKey } };
 
-// Works the framework's own file dialog as soon as it is open: runs the given step (the host
-// closing the window), then picks the file and confirms. Cancels any dialog after two seconds.
-struct FileDialogDriver : juce::Timer
-{
-    FileDialogDriver (juce::File toPick, std::function<void()> whileOpen) : file (std::move (toPick)), step (std::move (whileOpen))
-    {
-        startTimer (5);
-    }
-
-    static juce::FileChooserDialogBox* findDialog()
-    {
-        auto& desktop = juce::Desktop::getInstance();
-        for (int i = desktop.getNumComponents(); --i >= 0;)
-            if (auto* box = dynamic_cast<juce::FileChooserDialogBox*> (desktop.getComponent (i)))
-                return box;
-        return nullptr;
-    }
-
-    static juce::FileBrowserComponent* findBrowser (juce::Component& c)
-    {
-        if (auto* browser = dynamic_cast<juce::FileBrowserComponent*> (&c))
-            return browser;
-        for (auto* child : c.getChildren())
-            if (auto* browser = findBrowser (*child))
-                return browser;
-        return nullptr;
-    }
-
-    void timerCallback() override
-    {
-        auto* box = findDialog();
-        if (box != nullptr && ! acted && box->isCurrentlyModal())
-        {
-            acted = true;
-            step();
-            auto* browser = findBrowser (*box);
-            ASSERT_NE (browser, nullptr);
-            browser->setRoot (file.getParentDirectory());
-            browser->setFileName (file.getFileName());
-            box->exitModalState (1);
-        }
-        else if (++ticks > 400 && box != nullptr)
-        {
-            box->exitModalState (0);
-        }
-    }
-
-    juce::File file;
-    std::function<void()> step;
-    bool acted = false;
-    int ticks = 0;
-};
-
 void bind (QuorilAudioProcessor& p, const juce::String& id, int cc)
 {
     p.midiMap.lastCC = cc;
@@ -97,9 +45,8 @@ TEST (ClosedWindow, APresetChosenFromTheListOfAWindowThatWentIsNotLoaded)
         pressKeys (chooseThirdFactoryPreset) (menu);
     });
     open.main().footer.showPresetList();
-    runMessageLoop (20);
 
-    EXPECT_TRUE (driver.acted);
+    EXPECT_TRUE (driver.finish());
     EXPECT_EQ (open.editor, nullptr);
     EXPECT_EQ (p.getPresetName(), before);
 }
@@ -125,9 +72,8 @@ TEST (ClosedWindow, MainMenuItemsOfAWindowThatWentDoNothing)
             pressKeys (chooseClear) (menu);
         });
         open.main().footer.showMenu();
-        runMessageLoop (50);
 
-        EXPECT_TRUE (driver.acted);
+        EXPECT_TRUE (driver.finish());
         EXPECT_EQ (open.editor, nullptr);
         EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=5");
     }
@@ -160,13 +106,17 @@ TEST (ClosedWindow, AMapFileChosenInTheDialogOfAWindowThatWentStillActsOnTheProc
         auto& manager = open.main().footer.ccMapperUIManager;
         manager.useNativeDialogs = false;
 
-        FileDialogDriver driver (file, [&] { closeWindow (open); });
+        FileDialogDriver driver ([&, choose = FileDialogDriver::choose (file)] (auto& box, auto& browser)
+        {
+            closeWindow (open);
+            choose (box, browser);
+        });
         if (loading)
             manager.loadMidiMap();
         else
             manager.saveMidiMap();
 
-        EXPECT_TRUE (driver.acted);
+        EXPECT_TRUE (driver.finish());
         EXPECT_EQ (open.editor, nullptr);
 
         QuorilAudioProcessor reader;
@@ -179,4 +129,126 @@ TEST (ClosedWindow, AMapFileChosenInTheDialogOfAWindowThatWentStillActsOnTheProc
     }
 
     folder.deleteRecursively();
+}
+
+// The plug-in is deleted while a map dialog, or the question before a file is replaced, is still
+// open: it closes with the plug-in, and nothing is written or read.
+TEST (ClosedWindow, AMapDialogStillOpenWhenThePluginGoesClosesWithIt)
+{
+    const auto folder = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("closing-plugin");
+    ASSERT_TRUE (folder.createDirectory());
+    const auto existing = folder.getChildFile ("map.mpcc");
+
+    for (const juce::String step : { "load dialog", "save dialog", "question" })
+    {
+        SCOPED_TRACE (step);
+        ASSERT_TRUE (existing.replaceWithText ("kept"));
+        auto p = std::make_unique<QuorilAudioProcessor>();
+        bind (*p, "x_pos", 74);
+        auto open = std::make_unique<OpenEditor> (*p);
+        auto& manager = open->main().footer.ccMapperUIManager;
+        manager.useNativeDialogs = false;
+
+        // The user types "map" (saved as map.mpcc, which is there) and confirms: the question.
+        FileDialogDriver driver ([&] (auto& box, auto& browser)
+        {
+            if (step != "question")
+                return;
+            browser.setRoot (folder);
+            browser.setFileName ("map");
+            FileDialogDriver::pressOk (box, browser);
+        });
+
+        if (step == "load dialog")
+            manager.loadMidiMap();
+        else
+            manager.saveMidiMap();
+
+        const auto isOpen = [&]
+        {
+            auto* modal = juce::Component::getCurrentlyModalComponent();
+            return step == "question" ? dynamic_cast<juce::AlertWindow*> (modal) != nullptr
+                                      : dynamic_cast<juce::FileChooserDialogBox*> (modal) != nullptr;
+        };
+        ASSERT_TRUE (runMessageLoopUntil (isOpen));
+
+        closeWindow (*open);
+        open.reset();
+        p.reset();
+        runMessageLoop (50);
+
+        EXPECT_EQ (juce::ModalComponentManager::getInstance()->getNumModalComponents(), 0);
+        EXPECT_EQ (juce::Component::getCurrentlyModalComponent(), nullptr);
+        EXPECT_EQ (existing.loadFileAsString(), "kept");
+        EXPECT_EQ (folder.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
+    }
+
+    folder.deleteRecursively();
+}
+
+namespace
+{
+// Closes whatever menu or dialog is still open after a while: a show call that ran a message loop
+// of its own would return only then.
+struct Watchdog : juce::Timer
+{
+    Watchdog() { startTimer (1500); }
+
+    void timerCallback() override
+    {
+        fired = true;
+        stopTimer();
+        juce::PopupMenu::dismissAllActiveMenus();
+        if (auto* modal = juce::Component::getCurrentlyModalComponent())
+            modal->exitModalState (0);
+    }
+
+    bool fired = false;
+};
+} // namespace
+
+// A menu or dialog that ran a message loop of its own would hold the host's loop until it
+// closed. Each one's call returns with it still open; dismissed, it does nothing.
+TEST (OpenMenus, EveryMenuAndDialogReturnsWhileItIsStillOpen)
+{
+    QuorilAudioProcessor p;
+    bind (p, "x_pos", 5);
+    OpenEditor open (p);
+    auto& main = open.main();
+    auto& footer = main.footer;
+    footer.ccMapperUIManager.useNativeDialogs = false;
+    auto& knob = *main.globalControls.dryWetKnob;
+    auto& pad = *main.pad;
+    const auto presetName = p.getPresetName();
+    const auto right = juce::ModifierKeys (juce::ModifierKeys::rightButtonModifier);
+    const auto altLeft = juce::ModifierKeys (juce::ModifierKeys::altModifier | juce::ModifierKeys::leftButtonModifier);
+
+    const std::pair<const char*, std::function<void()>> shows[] = {
+        { "main menu", [&] { footer.menuButton->onClick(); } },
+        { "preset list", [&] { footer.presetButton.onClick(); } },
+        { "pad's controller menu", [&] { pad.mouseDown (mouseEvent (pad, { 20.0f, 20.0f }, right)); } },
+        { "knob's controller menu", [&] { knob.mouseDown (mouseEvent (knob, { 10.0f, 10.0f }, altLeft)); } },
+        { "map load dialog", [&] { footer.ccMapperUIManager.loadMidiMap(); } },
+        { "map save dialog", [&] { footer.ccMapperUIManager.saveMidiMap(); } },
+    };
+
+    for (const auto& [name, show] : shows)
+    {
+        SCOPED_TRACE (name);
+        Watchdog watchdog;
+        show();
+        EXPECT_NE (juce::Component::getCurrentlyModalComponent(), nullptr) << "open when the call returned";
+        EXPECT_FALSE (watchdog.fired);
+
+        juce::PopupMenu::dismissAllActiveMenus();
+        if (auto* dialog = dynamic_cast<juce::FileChooserDialogBox*> (juce::Component::getCurrentlyModalComponent()))
+            dialog->exitModalState (0);
+        EXPECT_TRUE (runMessageLoopUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }));
+        runMessageLoop (30);
+
+        EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=5");
+        EXPECT_EQ (p.getPresetName(), presetName);
+        EXPECT_FALSE (knob.assignRequested || knob.clearRequested);
+        EXPECT_FALSE (pad.isGestureOpen());
+    }
 }

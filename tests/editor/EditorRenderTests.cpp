@@ -7,6 +7,7 @@
 
 #include "editor/QuorilAudioProcessorEditor.h"
 #include "processor/QuorilAudioProcessor.h"
+#include "support/MessageLoop.h"
 
 namespace
 {
@@ -268,7 +269,7 @@ TEST (EditorRender, DISABLED_ReadmePicture)
     std::unique_ptr<juce::AudioProcessorEditor> editor (p.createEditorIfNeeded());
     editor->setSize (800, 500);
     // The timers fill in the preset name and move the pad's follower.
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (300);
+    testsupport::runMessageLoop (300);
     p.outputLevel = 0.5f;
     const auto image = editor->createComponentSnapshot (editor->getLocalBounds(), true, 1.0f);
     p.editorBeingDeleted (editor.get());

@@ -7,6 +7,7 @@
 
 #include "editor/QuorilAudioProcessorEditor.h"
 #include "processor/QuorilAudioProcessor.h"
+#include "support/MessageLoop.h"
 
 #include <algorithm>
 #include <functional>
@@ -17,7 +18,8 @@
 
 namespace editortest
 {
-inline void runMessageLoop (int milliseconds) { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }
+using testsupport::runMessageLoop;
+using testsupport::runMessageLoopUntil;
 
 // The editor a host would open on the processor, closed as a host closes it.
 struct OpenEditor
@@ -82,7 +84,7 @@ inline void click (juce::Button& button)
     runMessageLoop (20);
 }
 
-// Acts on a modal menu as soon as it is open: menus under Xvfb close themselves once they notice
+// Acts on an open menu as soon as it is there: menus under Xvfb close themselves once they notice
 // that no window has focus, so the action must come before the menu's first own check. Gives up
 // after two seconds, dismissing every menu.
 struct MenuDriver : juce::Timer
@@ -90,6 +92,18 @@ struct MenuDriver : juce::Timer
     explicit MenuDriver (std::function<void (juce::Component& menu)> actionToTake) : action (std::move (actionToTake))
     {
         startTimer (1);
+    }
+
+    // A menu's show call returns while it is open: runs the message loop until the driver has
+    // acted, every menu and dialog has closed, and what they post for the choice has run.
+    bool finish()
+    {
+        const bool closed = runMessageLoopUntil ([this]
+        {
+            return acted && juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0;
+        });
+        runMessageLoop (30);
+        return closed;
     }
 
     void timerCallback() override
@@ -128,6 +142,103 @@ inline std::function<void (juce::Component&)> pressKeys (std::vector<MenuKey> ke
         }
     };
 }
+
+// The component of a type inside c (c itself included), depth first; nullptr when there is none.
+template <typename Type>
+Type* findInside (juce::Component& c, std::function<bool (Type&)> matches = nullptr)
+{
+    if (auto* found = dynamic_cast<Type*> (&c); found != nullptr && (matches == nullptr || matches (*found)))
+        return found;
+    for (auto* child : c.getChildren())
+        if (auto* found = findInside<Type> (*child, matches))
+            return found;
+    return nullptr;
+}
+
+inline juce::TextButton* buttonLabelled (juce::Component& c, const juce::String& text)
+{
+    return findInside<juce::TextButton> (c, [text] (juce::TextButton& b) { return b.getButtonText() == text; });
+}
+
+// Works the framework's own file dialog (FileChooserDialogBox) as soon as it is the modal
+// component, as a user would: once, with the dialog and its browser. Cancels any dialog still
+// modal after three seconds.
+struct FileDialogDriver : juce::Timer
+{
+    using Step = std::function<void (juce::FileChooserDialogBox&, juce::FileBrowserComponent&)>;
+
+    explicit FileDialogDriver (Step stepToTake) : step (std::move (stepToTake)) { startTimer (5); }
+
+    // Types a file's full path as its name and presses the dialog's Open or Save button.
+    static Step choose (const juce::File& file)
+    {
+        return [file] (juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser)
+        {
+            browser.setFileName (file.getFullPathName());
+            pressOk (box, browser);
+        };
+    }
+
+    static void pressOk (juce::FileChooserDialogBox& box, juce::FileBrowserComponent& browser)
+    {
+        if (auto* ok = buttonLabelled (box, browser.getActionVerb()))
+            ok->triggerClick();
+    }
+
+    void timerCallback() override
+    {
+        auto* box = dynamic_cast<juce::FileChooserDialogBox*> (juce::Component::getCurrentlyModalComponent());
+        if (box != nullptr && ! acted)
+        {
+            if (auto* browser = findInside<juce::FileBrowserComponent> (*box))
+            {
+                acted = true;
+                step (*box, *browser);
+            }
+        }
+        else if (++ticks > 600 && box != nullptr)
+        {
+            box->exitModalState (0);
+        }
+    }
+
+    // Runs the message loop until the driver has acted and no dialog or question is left open.
+    bool finish()
+    {
+        const bool closed = runMessageLoopUntil ([this]
+        {
+            return acted && juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0;
+        });
+        runMessageLoop (30);
+        return closed;
+    }
+
+    Step step;
+    bool acted = false;
+    int ticks = 0;
+};
+
+// Answers each question that comes up (an AlertWindow as the modal component) with the button
+// labelled answer, and keeps the questions' titles.
+struct QuestionDriver : juce::Timer
+{
+    explicit QuestionDriver (juce::String buttonToPress) : answer (std::move (buttonToPress)) { startTimer (5); }
+
+    void timerCallback() override
+    {
+        auto* alert = dynamic_cast<juce::AlertWindow*> (juce::Component::getCurrentlyModalComponent());
+        if (alert == nullptr || alert == answered.getComponent())
+            return;
+        answered = alert;
+        asked.add (alert->getName());
+        if (auto* button = buttonLabelled (*alert, answer))
+            button->triggerClick();
+    }
+
+    juce::String answer;
+    juce::StringArray asked;
+    juce::Component::SafePointer<juce::AlertWindow> answered;
+};
 
 // The broadcasters it heard from, in order.
 struct ChangeLog : juce::ChangeListener

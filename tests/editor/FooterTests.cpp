@@ -163,7 +163,7 @@ TEST (FooterMenu, ShownMenusRunTheChosenItem)
         MenuDriver driver (pressKeys ({ { false, K::downKey }, { false, K::downKey }, { false, K::rightKey },
                                         { true, K::downKey }, { true, K::downKey }, { true, K::returnKey } }));
         footer.menuButton->onClick();
-        EXPECT_TRUE (driver.acted);
+        EXPECT_TRUE (driver.finish());
     }
     EXPECT_EQ (p.midiMap.mapTree.getNumChildren(), 0);
 
@@ -172,13 +172,13 @@ TEST (FooterMenu, ShownMenusRunTheChosenItem)
         MenuDriver driver (pressKeys ({ { false, K::downKey }, { false, K::rightKey }, { true, K::downKey },
                                         { true, K::downKey }, { true, K::returnKey } }));
         footer.presetButton.onClick();
-        EXPECT_TRUE (driver.acted);
+        EXPECT_TRUE (driver.finish());
     }
     EXPECT_EQ (p.getPresetName(), "Orbit1");
     {
         MenuDriver driver (pressKeys ({ { false, K::escapeKey } }));
         footer.showPresetList();
-        EXPECT_TRUE (driver.acted);
+        EXPECT_TRUE (driver.finish());
     }
     EXPECT_EQ (p.getPresetName(), "Orbit1") << "a dismissed list loads nothing";
 }

@@ -8,6 +8,7 @@
 #include "support/HostileInputs.h"
 
 #include <csignal>
+#include <cstdlib>
 #include <sys/resource.h>
 
 using namespace editortest;
@@ -219,4 +220,236 @@ TEST (ControllerLearn, TheManagerTakesPendingRequestsOneAtATimeAssignFirst)
     juce::ChangeBroadcaster other;
     footer.ccMapperUIManager.changeListenerCallback (&other);
     knob.removeChangeListener (&footer.ccMapperUIManager);
+}
+
+//==============================================================================
+namespace
+{
+juce::StringArray listedByLoad (const juce::File& folder)
+{
+    // The LOAD dialog's own filter over the folder's files.
+    juce::WildcardFileFilter filter (orvnlib::CCMapperUIManager::mapFilePattern(), {}, {});
+    juce::StringArray listed;
+    for (const auto& entry : juce::RangedDirectoryIterator (folder, false, "*", juce::File::findFiles))
+        if (filter.isFileSuitable (entry.getFile()))
+            listed.add (entry.getFile().getFileName());
+    listed.sort (false);
+    return listed;
+}
+
+// Saves through the framework's SAVE dialog with a name typed in the given folder.
+void saveAs (orvnlib::CCMapperUIManager& manager, const juce::File& folder, const juce::String& typed)
+{
+    FileDialogDriver driver ([&] (auto& box, auto& browser)
+    {
+        browser.setRoot (folder);
+        browser.setFileName (typed);
+        FileDialogDriver::pressOk (box, browser);
+    });
+    manager.saveMidiMap();
+    EXPECT_TRUE (driver.finish());
+}
+} // namespace
+
+// The dialogs as a user works them: where they open, what SAVE proposes, the file it writes for a
+// typed name, and that LOAD lists that file and loads it.
+TEST_F (MapFiles, SaveOpensWhereLoadDoesAndWritesWhatLoadLists)
+{
+    const auto home = juce::File::getSpecialLocation (juce::File::userHomeDirectory);
+    const auto documents = juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
+    documents.deleteRecursively();
+
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    auto& manager = footer.ccMapperUIManager;
+    manager.useNativeDialogs = false;
+
+    for (const bool withDocuments : { false, true })
+    {
+        SCOPED_TRACE (withDocuments ? "with a documents folder" : "without a documents folder");
+        if (withDocuments)
+            ASSERT_TRUE (documents.createDirectory());
+        const auto start = withDocuments ? documents : home;
+
+        juce::File saveRoot, proposed, loadRoot;
+        for (const bool saving : { true, false })
+        {
+            FileDialogDriver driver ([&] (auto& box, auto& browser)
+            {
+                (saving ? saveRoot : loadRoot) = browser.getRoot();
+                if (saving)
+                    proposed = browser.getSelectedFile (0);
+                box.exitModalState (0);
+            });
+            if (saving)
+                manager.saveMidiMap();
+            else
+                manager.loadMidiMap();
+            EXPECT_TRUE (driver.finish());
+        }
+        EXPECT_EQ (saveRoot.getFullPathName(), start.getFullPathName());
+        EXPECT_EQ (proposed.getFullPathName(), start.getChildFile ("Quoril.mpcc").getFullPathName());
+        EXPECT_EQ (loadRoot.getFullPathName(), start.getFullPathName());
+    }
+    EXPECT_FALSE (documents.getChildFile ("Quoril.mpcc").exists()) << "a cancelled dialog writes nothing";
+    documents.deleteRecursively();
+
+    const std::pair<const char*, const char*> names[] = {
+        { "mymap", "mymap.mpcc" }, { "my.map", "my.map.mpcc" }, { "Live.MPCC", "Live.MPCC" }, { "Quoril.mpcc", "Quoril.mpcc" },
+    };
+    for (const auto& [typed, written] : names)
+    {
+        SCOPED_TRACE (typed);
+        p.midiMap.mapTree.removeAllChildren (nullptr);
+        bind (p, "x_pos", 74);
+        bind (p, "in_gain", 7);
+
+        saveAs (manager, dir, typed);
+        EXPECT_EQ (listedByLoad (dir).joinIntoString ("|"), written);
+        EXPECT_EQ (dir.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1) << "nothing else written";
+
+        p.midiMap.mapTree.removeAllChildren (nullptr);
+        FileDialogDriver load (FileDialogDriver::choose (dir.getChildFile (written)));
+        manager.loadMidiMap();
+        EXPECT_TRUE (load.finish());
+        EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=74,in_gain=7");
+        dir.getChildFile (written).deleteFile();
+    }
+}
+
+// A name that gains the extension may name a file that is there: the user is asked, as the
+// dialog asks for the name as typed, and only once.
+TEST_F (MapFiles, SavingOverAnExistingFileAsksFirst)
+{
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    auto& manager = footer.ccMapperUIManager;
+    manager.useNativeDialogs = false;
+    bind (p, "x_pos", 74);
+    const auto existing = dir.getChildFile ("mymap.mpcc");
+
+    struct Case { const char* typed; const char* answer; int questions; bool replaced; };
+    const Case cases[] = {
+        { "mymap", "Cancel", 1, false },
+        { "mymap", "Overwrite", 1, true },
+        { "mymap.mpcc", "Cancel", 1, false },    // the dialog's own question
+        { "mymap.mpcc", "Overwrite", 1, true },
+        { "other", "Overwrite", 0, false },      // other.mpcc is new: nothing to ask
+    };
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.typed) + ", " + c.answer);
+        ASSERT_TRUE (existing.replaceWithText ("old"));
+        dir.getChildFile ("other.mpcc").deleteFile();
+
+        QuestionDriver answer (c.answer);
+        saveAs (manager, dir, c.typed);
+
+        ASSERT_EQ (answer.asked.size(), c.questions);
+        if (c.questions > 0)
+            EXPECT_EQ (answer.asked[0], "File already exists");
+        EXPECT_EQ (existing.loadFileAsString() != "old", c.replaced);
+        if (c.replaced)
+            EXPECT_TRUE (existing.loadFileAsString().contains ("<x_pos cc=\"74\"/>"));
+        EXPECT_EQ (dir.getChildFile ("other.mpcc").existsAsFile(), juce::String (c.typed) == "other");
+        EXPECT_FALSE (dir.getChildFile ("mymap").exists());
+    }
+}
+
+// The desktop's own dialogs (zenity, or kdialog in a KDE session), stood in for by a script that
+// records how it was started and answers with a path typed without the extension.
+TEST_F (MapFiles, DesktopDialogsStartInTheSameFolderAndSaveTheSameNames)
+{
+    const auto bin = dir.getChildFile ("bin");
+    const auto log = dir.getChildFile ("dialog.log");
+    ASSERT_TRUE (bin.createDirectory());
+    for (const char* name : { "zenity", "kdialog" })
+    {
+        const auto script = bin.getChildFile (name);
+        ASSERT_TRUE (script.replaceWithText ("#!/bin/sh\n{ pwd; for a in \"$@\"; do echo \"$a\"; done; } > \"" + log.getFullPathName()
+                                             + "\"\nprintf '%s\\n' \"$QUORIL_TEST_DIALOG_ANSWER\"\n", false, false, "\n"));
+        ASSERT_TRUE (script.setExecutePermission (true));
+    }
+    const juce::String path (std::getenv ("PATH"));
+    setenv ("PATH", (bin.getFullPathName() + ":" + path).toRawUTF8(), 1);
+    const auto workingDirectory = juce::File::getCurrentWorkingDirectory();
+    const auto documents = juce::File::getSpecialLocation (juce::File::userDocumentsDirectory);
+    ASSERT_TRUE (documents.createDirectory());
+
+    if (! juce::FileChooser::isPlatformDialogAvailable())
+    {
+        setenv ("PATH", path.toRawUTF8(), 1);
+        GTEST_SKIP() << "the framework looked for a desktop dialog before this test started";
+    }
+
+    QuorilAudioProcessor p;
+    quoril::Footer footer (p);
+    auto& manager = footer.ccMapperUIManager;
+    bind (p, "x_pos", 74);
+    const auto saved = dir.getChildFile ("typed.mpcc");
+
+    for (const bool kde : { false, true })
+    {
+        SCOPED_TRACE (kde ? "kdialog" : "zenity");
+        if (kde)
+            setenv ("KDE_FULL_SESSION", "true", 1);
+        else
+            unsetenv ("KDE_FULL_SESSION");
+        setenv ("QUORIL_TEST_DIALOG_ANSWER", dir.getChildFile ("typed").getFullPathName().toRawUTF8(), 1);
+        saved.deleteFile();
+
+        const auto run = [&] (std::function<void()> open, std::function<bool()> done)
+        {
+            log.deleteFile();
+            open();
+            EXPECT_TRUE (runMessageLoopUntil (done));
+            runMessageLoop (30);
+            juce::StringArray lines;
+            lines.addLines (log.loadFileAsString());
+            lines.removeEmptyStrings();
+            return lines;
+        };
+
+        auto args = run ([&] { manager.saveMidiMap(); }, [&] { return saved.existsAsFile(); });
+        EXPECT_TRUE (saved.loadFileAsString().contains ("<x_pos cc=\"74\"/>"));
+        EXPECT_FALSE (dir.getChildFile ("typed").exists());
+        if (kde)
+        {
+            EXPECT_TRUE (args.contains ("--getsavefilename"));
+            EXPECT_TRUE (args.contains (documents.getFullPathName())) << args.joinIntoString (" ");
+            EXPECT_TRUE (args.contains ("(*.mpcc)"));
+        }
+        else
+        {
+            EXPECT_EQ (args[0], documents.getFullPathName()) << "started in the documents folder";
+            EXPECT_TRUE (args.contains ("--save"));
+            EXPECT_TRUE (args.contains ("--confirm-overwrite")) << "zenity asks about the name as typed";
+            EXPECT_TRUE (args.contains ("--filename=Quoril.mpcc"));
+            EXPECT_TRUE (args.contains ("--file-filter=*.mpcc"));
+        }
+
+        // The same answer again: typed.mpcc is there now, so the plug-in asks.
+        {
+            ASSERT_TRUE (saved.replaceWithText ("old"));
+            QuestionDriver answer ("Cancel");
+            run ([&] { manager.saveMidiMap(); }, [&] { return answer.asked.size() == 1; });
+            EXPECT_TRUE (runMessageLoopUntil ([] { return juce::Component::getCurrentlyModalComponent() == nullptr; }));
+            EXPECT_EQ (saved.loadFileAsString(), "old");
+        }
+
+        ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, saved));
+        p.midiMap.mapTree.removeAllChildren (nullptr);
+        setenv ("QUORIL_TEST_DIALOG_ANSWER", saved.getFullPathName().toRawUTF8(), 1);
+        args = run ([&] { manager.loadMidiMap(); }, [&] { return p.midiMap.mapTree.getNumChildren() > 0; });
+        EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=74");
+        EXPECT_TRUE (args.contains (kde ? "--getopenfilename" : "--file-selection"));
+        if (! kde)
+            EXPECT_EQ (args[0], documents.getFullPathName());
+    }
+
+    unsetenv ("KDE_FULL_SESSION");
+    unsetenv ("QUORIL_TEST_DIALOG_ANSWER");
+    setenv ("PATH", path.toRawUTF8(), 1);
+    workingDirectory.setAsCurrentWorkingDirectory();
+    documents.deleteRecursively();
 }

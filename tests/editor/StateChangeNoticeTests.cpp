@@ -27,36 +27,6 @@ struct NoticeLog : juce::AudioProcessorListener
     int notices = 0;
 };
 
-// Answers the non-native "LOAD MIDI MAP" dialog with a file as soon as it is open.
-struct FileDialogDriver : juce::Timer
-{
-    explicit FileDialogDriver (juce::File toChoose) : file (std::move (toChoose)) { startTimer (5); }
-
-    void timerCallback() override
-    {
-        auto* dialog = dynamic_cast<juce::FileChooserDialogBox*> (juce::Component::getCurrentlyModalComponent());
-        if (dialog == nullptr)
-            return;
-
-        std::function<juce::FileBrowserComponent* (juce::Component&)> find = [&find] (juce::Component& c)
-        {
-            if (auto* browser = dynamic_cast<juce::FileBrowserComponent*> (&c))
-                return browser;
-            for (auto* child : c.getChildren())
-                if (auto* browser = find (*child))
-                    return browser;
-            return (juce::FileBrowserComponent*) nullptr;
-        };
-
-        stopTimer();
-        if (auto* browser = find (*dialog))
-            browser->setFileName (file.getFullPathName());
-        dialog->exitModalState (1);
-    }
-
-    const juce::File file;
-};
-
 struct Action
 {
     const char* name;
@@ -141,7 +111,7 @@ TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDo
              { "knob learn", [&] { learningKnob.handleCCMenuResult (orvnlib::OrvnKnob::assignItemId); runMessageLoop (20); } },
              { "knob clear", [&] { learningKnob.handleCCMenuResult (orvnlib::OrvnKnob::clearItemId); runMessageLoop (20); } },
              { "map cleared from the menu", [&] { footer.onClearMidiMap(); } },
-             { "map file loaded", [&] { FileDialogDriver driver (mapFile); footer.ccMapperUIManager.loadMidiMap(); } } })
+             { "map file loaded", [&] { FileDialogDriver driver (FileDialogDriver::choose (mapFile)); footer.ccMapperUIManager.loadMidiMap(); driver.finish(); } } })
     {
         SCOPED_TRACE (action.name);
         if (nativeDialog && juce::String (action.name) == "map file loaded")

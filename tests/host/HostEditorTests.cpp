@@ -4,6 +4,7 @@
 
 #include "HostFixture.h"
 #include "ScreenGrab.h"
+#include "support/MessageLoop.h"
 
 #include <atomic>
 #include <cmath>
@@ -111,7 +112,7 @@ private:
 // Runs the message loop: the plug-in's timers and repaints reach it through the host's run loop.
 void pump (int milliseconds)
 {
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds);
+    testsupport::runMessageLoop (milliseconds);
 }
 
 // Runs the message loop until the audio thread has finished a few more blocks: the two threads
@@ -152,7 +153,7 @@ public:
         bool reached = false;
         juce::MessageManager::callAsync ([&reached] { reached = true; });
         while (! reached)
-            juce::MessageManager::getInstance()->runDispatchLoopUntil (1);
+            testsupport::runMessageLoop (1);
     }
 
     juce::AudioProcessorEditor& editor() { return *dynamic_cast<juce::AudioProcessorEditor*> (getContentComponent()); }

@@ -3,6 +3,8 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
 
 namespace quoril::hosttest
@@ -41,5 +43,20 @@ inline void storePanelWidth (int width)
                                    options);
     settings.setValue ("panel_width", width);
     ASSERT_TRUE (settings.save());
+}
+
+// Whether the plug-in's own state blob, as the host saves it (inside JUCE's host document),
+// holds a text.
+inline bool stateHolds (juce::AudioPluginInstance& instance, const char* text)
+{
+    juce::MemoryBlock saved, blob;
+    instance.getStateInformation (saved);
+    const auto document = juce::AudioProcessor::getXmlFromBinary (saved.getData(), (int) saved.getSize());
+    const auto* component = document != nullptr ? document->getChildByName ("IComponent") : nullptr;
+    if (component == nullptr || ! blob.fromBase64Encoding (component->getAllSubText()))
+        return false;
+    const auto* begin = static_cast<const char*> (blob.getData());
+    const auto* end = begin + blob.getSize();
+    return std::search (begin, end, text, text + std::strlen (text)) != end;
 }
 } // namespace quoril::hosttest

@@ -5,13 +5,11 @@
 
 #include "HostFixture.h"
 #include "UserInput.h"
+#include "support/MessageLoop.h"
 
-#include <algorithm>
 #include <atomic>
 #include <chrono>
-#include <cstring>
 #include <functional>
-#include <optional>
 #include <thread>
 
 using namespace quoril::hosttest;
@@ -36,7 +34,7 @@ struct SaveNoticeLog : juce::AudioProcessorListener
     std::atomic<int> notices { 0 };
 };
 
-void pump (int milliseconds) { juce::MessageManager::getInstance()->runDispatchLoopUntil (milliseconds); }
+void pump (int milliseconds) { testsupport::runMessageLoop (milliseconds); }
 
 // Runs the message loop until the log has heard more than `seen` notices, or for `milliseconds`;
 // returns how many it has heard.
@@ -64,21 +62,6 @@ void processProgramChange (juce::AudioPluginInstance& instance, int program)
     instance.processBlock (buffer, midi);
 }
 
-// Whether the plug-in's own state blob, as the host saves it (inside JUCE's host document),
-// holds a text.
-bool stateHolds (juce::AudioPluginInstance& instance, const char* text)
-{
-    juce::MemoryBlock saved, blob;
-    instance.getStateInformation (saved);
-    const auto document = juce::AudioProcessor::getXmlFromBinary (saved.getData(), (int) saved.getSize());
-    const auto* component = document != nullptr ? document->getChildByName ("IComponent") : nullptr;
-    if (component == nullptr || ! blob.fromBase64Encoding (component->getAllSubText()))
-        return false;
-    const auto* begin = static_cast<const char*> (blob.getData());
-    const auto* end = begin + blob.getSize();
-    return std::search (begin, end, text, text + std::strlen (text)) != end;
-}
-
 // A MIDI slot in the tests' private home, made before an instance lists its slots.
 struct MidiSlot
 {
@@ -94,8 +77,8 @@ struct MidiSlot
                                   .getChildFile ("Orvane_Studio/Presets/Quoril/MIDI") };
 };
 
-// Acts as the user on a thread of its own while this one runs the message loop: a click may open
-// a modal menu, whose loop then runs inside the plug-in until the menu closes.
+// Acts as the user on a thread of its own while this one runs the message loop, which the
+// plug-in's windows and menus need in order to answer the input.
 bool actAsUser (const std::function<bool()>& script)
 {
     std::atomic<bool> done { false }, ok { false };
@@ -109,32 +92,6 @@ bool actAsUser (const std::function<bool()>& script)
 
 void pause (int milliseconds) { std::this_thread::sleep_for (std::chrono::milliseconds (milliseconds)); }
 
-// The first window that shows up within two seconds and is not among the known ones.
-std::optional<ScreenWindow> newWindow (const std::vector<ScreenWindow>& known)
-{
-    for (int attempt = 0; attempt < 100; ++attempt)
-    {
-        for (const auto& w : shownTopLevelWindows())
-            if (w.width > 20 && w.height > 20
-                && std::none_of (known.begin(), known.end(), [&w] (const ScreenWindow& k) { return k.id == w.id; }))
-                return w;
-        pause (20);
-    }
-    return {};
-}
-
-// Whether a window is gone within two seconds.
-bool menuCloses (unsigned long id)
-{
-    for (int attempt = 0; attempt < 100; ++attempt)
-    {
-        const auto shown = shownTopLevelWindows();
-        if (std::none_of (shown.begin(), shown.end(), [id] (const ScreenWindow& w) { return w.id == id; }))
-            return true;
-        pause (20);
-    }
-    return false;
-}
 } // namespace
 
 TEST (HostSaveNotice, AProgramChangeWithNoWindowAsksForASaveAndARestoreDoesNot)
@@ -198,32 +155,8 @@ TEST (HostSaveNotice, EditsInTheWindowAskForASaveTheHostsRestoreDoesNot)
 
     // The preset name opens the list; FACTORY opens its sub-menu on hover; its second entry loads.
     const auto presetName = screen (2 + 297 + 101, 418 + 28 + 12);
-    ASSERT_TRUE (actAsUser ([presetName]
-    {
-        const auto before = shownTopLevelWindows();
-        if (! clickAt (presetName.x, presetName.y))
-            return false;
-        const auto menu = newWindow (before);
-        if (! menu.has_value())
-            return false;
-        const int factoryRow = menu->y + menu->height / 4;
-        const auto withMenu = shownTopLevelWindows();
-        moveMouse (menu->x + menu->width / 2, factoryRow);
-        const auto sub = newWindow (withMenu);
-        if (! sub.has_value())
-        {
-            clickAt (0, 0); // closes the menu
-            return false;
-        }
-        // A menu takes a click only some time after it opened, and sees a press by polling.
-        moveMouse (sub->x + sub->width / 2, factoryRow);
-        pause (400);
-        const bool clicked = clickAt (sub->x + sub->width / 2, sub->y + sub->height * 3 / 20, 200);
-        if (menuCloses (menu->id))
-            return clicked;
-        clickAt (0, 0);
-        return false;
-    })) << "the preset list could not be worked";
+    ASSERT_TRUE (actAsUser ([presetName] { return chooseFromSubMenu (presetName.x, presetName.y, 0.25f, 0.15f); }))
+        << "the preset list could not be worked";
     EXPECT_GT (noticesAfter (log, seen), seen) << "preset from the list";
     EXPECT_TRUE (stateHolds (*instance, "Drill2"));
     seen = noticesWithin (log, 400);

@@ -3,6 +3,7 @@
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
+#include <algorithm>
 #include <chrono>
 #include <thread>
 
@@ -97,5 +98,57 @@ std::vector<ScreenWindow> shownTopLevelWindows()
     if (children != nullptr)
         XFree (children);
     return shown;
+}
+
+std::optional<ScreenWindow> newWindow (const std::vector<ScreenWindow>& known)
+{
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        for (const auto& w : shownTopLevelWindows())
+            if (w.width > 20 && w.height > 20
+                && std::none_of (known.begin(), known.end(), [&w] (const ScreenWindow& k) { return k.id == w.id; }))
+                return w;
+        pause (20);
+    }
+    return {};
+}
+
+bool menuCloses (unsigned long id)
+{
+    for (int attempt = 0; attempt < 100; ++attempt)
+    {
+        const auto shown = shownTopLevelWindows();
+        if (std::none_of (shown.begin(), shown.end(), [id] (const ScreenWindow& w) { return w.id == id; }))
+            return true;
+        pause (20);
+    }
+    return false;
+}
+
+bool chooseFromSubMenu (int x, int y, float rowFraction, float subRowFraction)
+{
+    const auto before = shownTopLevelWindows();
+    if (! clickAt (x, y))
+        return false;
+    const auto menu = newWindow (before);
+    if (! menu.has_value())
+        return false;
+    const int row = menu->y + (int) ((float) menu->height * rowFraction);
+    const auto withMenu = shownTopLevelWindows();
+    moveMouse (menu->x + menu->width / 2, row);
+    const auto sub = newWindow (withMenu);
+    if (! sub.has_value())
+    {
+        clickAt (0, 0); // closes the menu
+        return false;
+    }
+    // A menu takes a click only some time after it opened, and sees a press by polling.
+    moveMouse (sub->x + sub->width / 2, row);
+    pause (400);
+    const bool clicked = clickAt (sub->x + sub->width / 2, sub->y + (int) ((float) sub->height * subRowFraction), 200);
+    if (menuCloses (menu->id))
+        return clicked;
+    clickAt (0, 0);
+    return false;
 }
 } // namespace quoril::hosttest

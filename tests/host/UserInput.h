@@ -1,5 +1,6 @@
 #pragma once
 
+#include <optional>
 #include <vector>
 
 namespace quoril::hosttest
@@ -25,4 +26,15 @@ struct ScreenWindow
 };
 
 std::vector<ScreenWindow> shownTopLevelWindows();
+
+// The first window that shows up within two seconds and is not among the known ones.
+std::optional<ScreenWindow> newWindow (const std::vector<ScreenWindow>& known);
+
+// Whether a window is gone within two seconds.
+bool menuCloses (unsigned long id);
+
+// A click at (x, y) that opens a menu, a move onto its row at rowFraction of its height (which
+// opens that row's sub-menu), and a click on the sub-menu's row at subRowFraction of its height.
+// True when the menu then closed; otherwise a click elsewhere closes it and the result is false.
+bool chooseFromSubMenu (int x, int y, float rowFraction, float subRowFraction);
 } // namespace quoril::hosttest

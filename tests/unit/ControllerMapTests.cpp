@@ -1,4 +1,5 @@
 #include "support/EngineTestSupport.h"
+#include "support/MessageLoop.h"
 
 #include <thread>
 
@@ -86,7 +87,7 @@ TEST (ControllerMap, SharedControllersClearingAndDirectTreeEdits)
 
     // Removing every child directly (as the editor's clear does) reaches the audio side too.
     p.midiMap.mapTree.removeAllChildren (nullptr);
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (20);
+    testsupport::runMessageLoop (20);
     EXPECT_EQ (p.midiMap.getNumPublishedBindings(), 0);
     p.midiMap.processMidi (controllers ({ { 3, 11, 127 } }), p.parameters);
     EXPECT_EQ (normalisedOf (p, "dry_wet"), 0.0f);

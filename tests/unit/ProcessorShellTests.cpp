@@ -2,6 +2,7 @@
 
 #include "processor/QuorilAudioProcessor.h"
 #include "support/HostileInputs.h"
+#include "support/MessageLoop.h"
 
 #include <sys/stat.h>
 
@@ -108,7 +109,7 @@ TEST (ProcessorShell, ChangesNotedWithinOneTickGiveOneNotice)
     EXPECT_FALSE (p.sendStateChangeNotice());
 
     p.noteStateChange();
-    juce::MessageManager::getInstance()->runDispatchLoopUntil (3 * QuorilAudioProcessor::stateChangeNoticeIntervalMs);
+    testsupport::runMessageLoop (3 * QuorilAudioProcessor::stateChangeNoticeIntervalMs);
     EXPECT_FALSE (p.sendStateChangeNotice()) << "the processor's timer has sent it";
 }
 
