@@ -66,6 +66,9 @@ public:
     bool saveIfNeeded();
     bool needsToBeSaved() const;
 
+    // A stored value is never handed to the framework's XML reader.
+    std::unique_ptr<juce::XmlElement> getXmlValue (juce::StringRef) const = delete;
+
 protected:
     void propertyChanged() override;
 
