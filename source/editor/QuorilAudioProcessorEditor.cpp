@@ -35,14 +35,20 @@ QuorilAudioProcessorEditor::~QuorilAudioProcessorEditor()
     --audioProcessor.openEditorCount;
 }
 
-int QuorilAudioProcessorEditor::initialWidthFromSetting (const juce::String& storedText)
+int QuorilAudioProcessorEditor::storedWidthFrom (const juce::String& storedText)
 {
     const auto text = storedText.trim();
-    if (text.isEmpty() || ! text.containsOnly ("-0123456789") || text.length() > 9)
-        return designWidth;
+    if (text.isEmpty() || ! text.containsOnly ("0123456789") || text.length() > 9)
+        return -1;
 
     const int width = text.getIntValue();
-    return (width >= minimumWidth && width <= maximumStoredWidth) ? width : designWidth;
+    return (width >= minimumWidth && width <= maximumStoredWidth) ? width : -1;
+}
+
+int QuorilAudioProcessorEditor::initialWidthFromSetting (const juce::String& storedText)
+{
+    const int width = storedWidthFrom (storedText);
+    return width > 0 ? width : designWidth;
 }
 
 int QuorilAudioProcessorEditor::heightForWidth (int width)

@@ -27,6 +27,11 @@ public:
     // window at the design width instead.
     static constexpr int maximumStoredWidth = 4096;
 
+    // The width a stored text names when the window can open at it: a whole number from
+    // minimumWidth to maximumStoredWidth in decimal digits (white space around them aside);
+    // -1 for any other text.
+    static int storedWidthFrom (const juce::String& storedText);
+
     // The width to open at, from the text stored under the width key (empty when none).
     static int initialWidthFromSetting (const juce::String& storedText);
 

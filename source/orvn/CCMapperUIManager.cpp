@@ -1,5 +1,6 @@
 #include "CCMapperUIManager.h"
 
+#include "../processor/AtomicFileWrite.h"
 #include "../processor/CCMapper.h"
 #include "../processor/QuorilAudioProcessor.h"
 #include "MIDITarget.h"
@@ -165,31 +166,7 @@ bool CCMapperUIManager::writeMapFile (const juce::ValueTree& map, const juce::Fi
     juce::MemoryOutputStream text;
     xml->writeTo (text, format);
 
-    // The text goes to a temporary sibling that replaces the target only once all of it is on
-    // disk. XmlElement::writeTo (File) does the same but misses a short write (a full disk or a
-    // file size limit), after which it would replace the target with a truncated file; the
-    // size check below catches that.
-    juce::TemporaryFile temp (file);
-
-    {
-        juce::FileOutputStream out (temp.getFile());
-
-        if (! out.openedOk())
-            return false;
-
-        if (! out.write (text.getData(), text.getDataSize()))
-            return false;
-
-        out.flush();
-
-        if (out.getStatus().failed())
-            return false;
-    }
-
-    if (temp.getFile().getSize() != (juce::int64) text.getDataSize())
-        return false;
-
-    return temp.overwriteTargetFileWithTemporary();
+    return writeFileAtomically (file, text.getData(), text.getDataSize());
 }
 
 bool CCMapperUIManager::loadMapFile (const juce::File& file)

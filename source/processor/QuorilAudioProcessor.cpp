@@ -5,10 +5,8 @@
 #include "../engine/Granulizer.h"
 #include "../engine/ParameterRamp.h"
 #include "../editor/QuorilAudioProcessorEditor.h"
-#include "UntrustedXml.h"
 
 #include <cstdlib>
-#include <string_view>
 #include <ctime>
 
 //==============================================================================
@@ -24,8 +22,9 @@ ParameterGroups::ParameterGroups (juce::AudioProcessorValueTreeState& parameters
 }
 
 //==============================================================================
-juce::PropertiesFile::Options QuorilAudioProcessor::getSettingsFileOptions()
+juce::File QuorilAudioProcessor::getSettingsFileLocation()
 {
+    // Where the framework's PropertiesFile would keep a file of these options.
     juce::PropertiesFile::Options options;
     options.applicationName = "Quoril";
     options.filenameSuffix = ".prefs";
@@ -39,62 +38,18 @@ juce::PropertiesFile::Options QuorilAudioProcessor::getSettingsFileOptions()
    #endif
     options.osxLibrarySubFolder = "Application Support";
     options.commonToAllUsers = false;
-    options.ignoreCaseOfKeyNames = false;
-    options.doNotSave = false;
-    options.millisecondsBeforeSaving = 3000;
-    options.storageFormat = juce::PropertiesFile::storeAsXML;
-    options.processLock = nullptr;
-    return options;
+    return options.getDefaultFile();
 }
 
-namespace
+std::unique_ptr<SettingsFile> openSettingsFile (const juce::File& file)
 {
-// The framework writes a declaration, then the root PROPERTIES with one VALUE child per key, in
-// UTF-8; never a comment, CDATA section, document type or another processing instruction, which
-// its own reader handles unsafely.
-bool isSettingsDocument (const juce::MemoryBlock& data)
-{
-    const juce::String rootTag ("PROPERTIES");
-    const auto xml = parseUntrustedXml (data.getData(), data.getSize(), true);
-
-    if (xml == nullptr || ! xml->hasTagName (rootTag))
-        return false;
-
-    std::string_view text (static_cast<const char*> (data.getData()), data.getSize());
-    text = text.substr (0, text.find ('\0'));
-
-    if (text.substr (0, 3) == "\xef\xbb\xbf")
-        text.remove_prefix (3);
-    else if (text.substr (0, 2) == "\xfe\xff" || text.substr (0, 2) == "\xff\xfe")
-        return false;
-
-    const auto start = text.find_first_not_of (" \t\r\n");
-
-    if (start != std::string_view::npos && text.compare (start, 5, "<?xml") == 0)
+    const auto checkWidth = [] (const juce::String& text)
     {
-        const auto end = text.find ("?>", start);
+        const auto width = QuorilAudioProcessorEditor::storedWidthFrom (text);
+        return width > 0 ? juce::String (width) : juce::String();
+    };
 
-        if (end == std::string_view::npos)
-            return false;
-
-        text.remove_prefix (end + 2);
-    }
-
-    return text.find ("<?") == std::string_view::npos && text.find ("<!") == std::string_view::npos;
-}
-} // namespace
-
-bool prepareSettingsFile (const juce::File& file)
-{
-    if (file == juce::File() || ! (file.exists() || file.isSymbolicLink()))
-        return true;
-
-    juce::MemoryBlock data;
-
-    if (readPlainFile (file, maxSettingsFileBytes, data) && isSettingsDocument (data))
-        return true;
-
-    return file.moveFileTo (file.getSiblingFile (file.getFileName() + ".damaged"));
+    return SettingsFile::open (file, { { panelWidthSetting, checkWidth } }, 3000);
 }
 
 //==============================================================================
@@ -125,12 +80,9 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     // The MIDI slots are listed once, for the life of this instance.
     midiPresetFiles = getMidiPresetFiles();
 
-    // A settings file that cannot be read safely is moved aside; one that cannot be moved is
-    // not read at all, and the plug-in runs without one.
-    const auto settingsOptions = getSettingsFileOptions();
-
-    if (prepareSettingsFile (settingsOptions.getDefaultFile()))
-        settingsFile = std::make_unique<juce::PropertiesFile> (settingsOptions);
+    // A damaged settings file is moved aside; one that cannot be read now, or cannot be moved,
+    // is left as it is, and the plug-in runs without settings.
+    settingsFile = openSettingsFile (getSettingsFileLocation());
 
     std::srand ((unsigned int) std::time (nullptr));
     randomizeSettings();

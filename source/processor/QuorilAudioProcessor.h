@@ -14,6 +14,7 @@
 #include "ParameterTable.h"
 #include "PoleClipboard.h"
 #include "QuorilFactoryPresetsManager.h"
+#include "SettingsFile.h"
 
 class Granulizer;
 class Diffuser;
@@ -34,15 +35,14 @@ std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file);
 // single file name.
 juce::File childFileNamed (const juce::File& folder, const juce::String& name);
 
-// The settings file is larger than this only when something else has been put in its place.
-constexpr juce::int64 maxSettingsFileBytes = 64 * 1024;
+// The key of the editor window's width in the per-user settings file.
+inline constexpr const char* panelWidthSetting = "panel_width";
 
-// Looks at the settings file before the framework reads it. Anything but a regular file of at
-// most maxSettingsFileBytes holding a whole, well-formed settings document as the framework
-// writes it is renamed to "<name>.damaged" (replacing an older one), so that the plug-in starts
-// with its defaults and nothing is lost. True when the file may be read (or there is none);
-// false when a damaged file could not be moved aside.
-bool prepareSettingsFile (const juce::File& file);
+// Opens the per-user settings file at file with the keys Quoril keeps (the window's width, a whole
+// number the window can open at); see SettingsFile::open for what it does with a damaged or
+// unreadable file, and when it gives nullptr.
+std::unique_ptr<SettingsFile> openSettingsFile (const juce::File& file);
+
 class ParameterRamp;
 class EngineWorkspace;
 
@@ -121,7 +121,8 @@ public:
     void copyPoleSettings (int pole);
     void pastePoleSettings (int pole);
 
-    juce::PropertiesFile* getSettingsFile() const noexcept { return settingsFile.get(); }
+    // The per-user settings file; nullptr when there is one that could not be read or moved aside.
+    SettingsFile* getSettingsFile() const noexcept { return settingsFile.get(); }
 
     // Changes that the host's parameters do not show.
     //
@@ -147,7 +148,7 @@ public:
     std::atomic<int> openEditorCount { 0 };
     std::atomic<int> midiProgram { 0 };
     juce::StringArray midiPresetFiles;
-    juce::String panelWidthKey { "panel_width" };
+    juce::String panelWidthKey { panelWidthSetting };
     quoril::QuorilFactoryPresetsManager factoryPresets { "Metadata", "preset_name" };
     int selectedPole = 0;
 
@@ -198,7 +199,7 @@ public:
     const juce::NormalisableRange<float> diffuserFeedRange { 0.1f, 0.9f, 0.001f };
 
     CCMapper midiMap;
-    std::unique_ptr<juce::PropertiesFile> settingsFile;
+    std::unique_ptr<SettingsFile> settingsFile;
     PoleClipboard poleClipboard;
 
     // Held by createStateTree and applyStateTree while they touch the live state tree, so that
@@ -212,8 +213,8 @@ public:
         speedProperty { "speed" }, sizeRndProperty { "size_rnd" }, speedRndProperty { "speed_rnd" },
         ampRndProperty { "amp_rnd" }, outGainProperty { "out_gain" };
 
-    // Options of the per-user settings file.
-    static juce::PropertiesFile::Options getSettingsFileOptions();
+    // Where the per-user settings file is kept.
+    static juce::File getSettingsFileLocation();
 
 private:
     struct StateChangeTimer : juce::Timer

@@ -659,28 +659,48 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t nu
 }
 
 //==============================================================================
-bool readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBlock& block)
+PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBlock& block)
 {
-    if (file == juce::File() || maxBytes <= 0)
-        return false;
+    block.reset();
+    maxBytes = juce::jmax ((juce::int64) 0, maxBytes);
+
+    if (file == juce::File())
+        return PlainFileRead::missing;
 
    #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
     const auto path = file.getFullPathName();
     struct stat info;
 
-    if (::stat (path.toRawUTF8(), &info) != 0 || ! S_ISREG (info.st_mode) || info.st_size <= 0 || info.st_size > maxBytes)
-        return false;
+    if (::stat (path.toRawUTF8(), &info) != 0)
+    {
+        if (errno == ENOENT || errno == ENOTDIR)
+            return PlainFileRead::missing;
+
+        // A link that leads round in a circle names no file either.
+        if (errno == ELOOP && ::lstat (path.toRawUTF8(), &info) == 0 && S_ISLNK (info.st_mode))
+            return PlainFileRead::missing;
+
+        return PlainFileRead::unreadable;
+    }
+
+    if (! S_ISREG (info.st_mode) || info.st_size > maxBytes)
+        return PlainFileRead::notPlain;
 
     // Opened without blocking, and looked at again: the name may have been given to a pipe since.
     const int fd = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
 
     if (fd < 0)
-        return false;
+        return errno == ENOENT ? PlainFileRead::missing : PlainFileRead::unreadable;
 
-    bool ok = ::fstat (fd, &info) == 0 && S_ISREG (info.st_mode) && info.st_size > 0 && info.st_size <= maxBytes;
+    auto result = PlainFileRead::read;
     size_t total = 0;
 
-    if (ok)
+    if (::fstat (fd, &info) != 0)
+        result = PlainFileRead::unreadable;
+    else if (! S_ISREG (info.st_mode) || info.st_size > maxBytes)
+        result = PlainFileRead::notPlain;
+
+    if (result == PlainFileRead::read)
     {
         block.setSize ((size_t) info.st_size + 1, false);
 
@@ -701,7 +721,7 @@ bool readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBl
 
             if (n < 0)
             {
-                ok = false;
+                result = PlainFileRead::unreadable;
                 break;
             }
 
@@ -714,22 +734,43 @@ bool readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBl
 
     ::close (fd);
 
-    if (! ok || total == 0 || (juce::int64) total > maxBytes)
-        return false;
+    if (result == PlainFileRead::read && (juce::int64) total > maxBytes)
+        result = PlainFileRead::notPlain; // it grew while it was read
+
+    if (result != PlainFileRead::read)
+    {
+        block.reset();
+        return result;
+    }
 
     block.setSize (total, false);
-    return true;
+    return PlainFileRead::read;
    #else
-    if (! file.existsAsFile() || file.getSize() <= 0 || file.getSize() > maxBytes)
-        return false;
+    if (! file.exists())
+        return PlainFileRead::missing;
+
+    if (! file.existsAsFile() || file.getSize() > maxBytes)
+        return PlainFileRead::notPlain;
 
     juce::FileInputStream in (file);
 
     if (in.failedToOpen())
-        return false;
+        return PlainFileRead::unreadable;
 
-    block.reset();
     const auto bytesRead = in.readIntoMemoryBlock (block, (ssize_t) maxBytes + 1);
-    return bytesRead > 0 && (juce::int64) bytesRead <= maxBytes;
+
+    if (in.getStatus().failed())
+    {
+        block.reset();
+        return PlainFileRead::unreadable;
+    }
+
+    if ((juce::int64) bytesRead > maxBytes)
+    {
+        block.reset();
+        return PlainFileRead::notPlain;
+    }
+
+    return PlainFileRead::read;
    #endif
 }

@@ -26,7 +26,7 @@ std::unique_ptr<juce::XmlElement> readPresetFile (const juce::File& file)
 {
     juce::MemoryBlock data;
 
-    if (! readPlainFile (file, maxPresetFileBytes, data))
+    if (readPlainFile (file, maxPresetFileBytes, data) != PlainFileRead::read)
         return {};
 
     return parseUntrustedXml (data.getData(), data.getSize());

@@ -7,6 +7,7 @@
 #include "editor/EditorShared.h"
 #include "orvn/IconButtonControl.h"
 #include "orvn/OrvnKnob.h"
+#include "support/HostileInputs.h"
 
 using namespace editortest;
 
@@ -175,7 +176,7 @@ TEST (EditorWindow, ResizingStoresTheWidthOnlyWhenItChanged)
 
     open.editor->setSize (640, 400);
     ASSERT_TRUE (file.existsAsFile());
-    EXPECT_EQ (juce::PropertiesFile (p.getSettingsFileOptions()).getIntValue (p.panelWidthKey), 640)
+    EXPECT_EQ (openSettingsFile (file)->getIntValue (p.panelWidthKey), 640)
         << "written at once, not by the delayed save";
 
     ASSERT_TRUE (file.deleteFile());
@@ -184,6 +185,36 @@ TEST (EditorWindow, ResizingStoresTheWidthOnlyWhenItChanged)
 
     EXPECT_EQ (open.editor->getConstrainer()->getMinimumWidth(), 200);
     EXPECT_DOUBLE_EQ (open.editor->getConstrainer()->getFixedAspectRatio(), 1.6);
+}
+
+// A window on an instance made with a hostile settings file in place opens at the stored width,
+// stores and saves its new width at once without crashing or hanging, and the next instance's
+// window opens at that width.
+TEST (EditorWindow, StoresItsWidthWhateverTheSettingsFileHeld)
+{
+    const auto file = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
+                          .getChildFile ("Orvane_Studio/Quoril.prefs");
+    ASSERT_TRUE (file.getParentDirectory().createDirectory());
+
+    for (const auto& input : hostile::settingsFileInputs())
+    {
+        SCOPED_TRACE (input.what);
+        ASSERT_TRUE (file.replaceWithData (input.bytes.data(), input.bytes.size()));
+        {
+            std::unique_ptr<QuorilAudioProcessor> p;
+            std::unique_ptr<OpenEditor> open;
+            EXPECT_TRUE (hostile::returnsQuickly ([&] {
+                p = std::make_unique<QuorilAudioProcessor>();
+                open = std::make_unique<OpenEditor> (*p);
+            }));
+            EXPECT_EQ (open->editor->getWidth(), 640);
+            EXPECT_TRUE (hostile::returnsQuickly ([&] { open->editor->setSize (960, 600); }));
+            EXPECT_TRUE (hostile::returnsQuickly ([&] { open.reset(); p.reset(); }));
+        }
+        QuorilAudioProcessor p;
+        OpenEditor reopened (p);
+        EXPECT_EQ (reopened.editor->getWidth(), 960);
+    }
 }
 
 // Hosts such as Ardour size the view to their window frame and never ask the constrainer. The

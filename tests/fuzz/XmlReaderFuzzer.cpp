@@ -1,13 +1,13 @@
 // libFuzzer target: feeds arbitrary bytes to the reader of outside XML and through each place that
-// reads outside text: the state restore, a preset file, a MIDI map file and the settings file check.
-// Where the reader accepts a document, the framework's own reader must read the same tree from it
-// (the settings file is read by the framework once it passes the check).
+// reads outside text: the state restore, a preset file, a MIDI map file and the settings file.
+// Where the reader accepts a document, the framework's own reader must read the same tree from it.
 // Built with -DQUORIL_BUILD_FUZZERS=ON and clang; run with tests/fuzz/xml.dict and the corpus in
 // tests/fuzz/corpus/xml_reader.
 #include "orvn/CCMapperUIManager.h"
 #include "processor/QuorilAudioProcessor.h"
 #include "processor/UntrustedXml.h"
 
+#include <cstdio>
 #include <cstdlib>
 #include <cstring>
 #include <unistd.h>
@@ -81,6 +81,49 @@ int depthOf (const juce::XmlElement& root)
 }
 } // namespace
 
+namespace
+{
+// The framework's XML reader, wherever it is called from outside its own module (CMakeLists.txt
+// links the harness with --wrap for each of these), ends the run when the settings path calls it.
+bool inSettingsPath = false;
+
+struct SettingsPathGuard
+{
+    SettingsPathGuard() { inSettingsPath = true; }
+    ~SettingsPathGuard() { inSettingsPath = false; }
+};
+
+void refuseInSettingsPath (const char* what)
+{
+    if (inSettingsPath)
+    {
+        std::fprintf (stderr, "The settings path called the framework's XML reader (%s).\n", what);
+        std::abort();
+    }
+}
+} // namespace
+
+#define QUORIL_WRAP(Result, name, symbol, parameters, arguments)                             \
+    Result real##name parameters __asm__ ("__real_" symbol);                                 \
+    Result wrapped##name parameters __asm__ ("__wrap_" symbol);                              \
+    Result wrapped##name parameters                                                          \
+    {                                                                                        \
+        refuseInSettingsPath (symbol);                                                       \
+        return real##name arguments;                                                         \
+    }
+
+using XmlPointer = std::unique_ptr<juce::XmlElement>;
+QUORIL_WRAP (XmlPointer, ParseText, "_ZN4juce8parseXMLERKNS_6StringE", (const juce::String& t), (t))
+QUORIL_WRAP (XmlPointer, ParseFile, "_ZN4juce8parseXMLERKNS_4FileE", (const juce::File& f), (f))
+QUORIL_WRAP (XmlPointer, ParseTextIfTagMatches, "_ZN4juce20parseXMLIfTagMatchesERKNS_6StringENS_9StringRefE",
+             (const juce::String& t, juce::StringRef tag), (t, tag))
+QUORIL_WRAP (XmlPointer, ParseFileIfTagMatches, "_ZN4juce20parseXMLIfTagMatchesERKNS_4FileENS_9StringRefE",
+             (const juce::File& f, juce::StringRef tag), (f, tag))
+QUORIL_WRAP (XmlPointer, DocumentParseText, "_ZN4juce11XmlDocument5parseERKNS_6StringE", (const juce::String& t), (t))
+QUORIL_WRAP (XmlPointer, DocumentParseFile, "_ZN4juce11XmlDocument5parseERKNS_4FileE", (const juce::File& f), (f))
+QUORIL_WRAP (void, DocumentFromText, "_ZN4juce11XmlDocumentC1ERKNS_6StringE", (juce::XmlDocument* d, const juce::String& t), (d, t))
+QUORIL_WRAP (void, DocumentFromFile, "_ZN4juce11XmlDocumentC1ERKNS_4FileE", (juce::XmlDocument* d, const juce::File& f), (d, f))
+
 extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
 {
     auto& f = fixture();
@@ -113,16 +156,31 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     readPresetFile (file);
     f.manager->loadMapFile (file);
 
-    // The settings file check; what it lets through, the framework reads.
+    // The settings file as an instance reads it, a width stored and saved as a window does, and the
+    // file read again by the next instance, which must find that width. None of it may call the
+    // framework's XML reader.
     const auto settings = f.folder.getChildFile ("Quoril.prefs");
     settings.replaceWithData (data, size);
-
-    if (prepareSettingsFile (settings) && settings.existsAsFile())
     {
-        juce::PropertiesFile::Options options;
-        options.storageFormat = juce::PropertiesFile::storeAsXML;
-        options.doNotSave = true;
-        juce::PropertiesFile properties (settings, options);
+        const SettingsPathGuard guard;
+
+        if (auto properties = openSettingsFile (settings))
+        {
+            const int width = 200 + (int) (size % 3000);
+            properties->setValue (panelWidthSetting, width);
+
+            if (! properties->saveIfNeeded())
+                std::abort();
+
+            properties.reset();
+            const auto again = openSettingsFile (settings);
+
+            if (again == nullptr || again->getIntValue (panelWidthSetting) != width)
+            {
+                std::fprintf (stderr, "The stored width did not come back.\n");
+                std::abort();
+            }
+        }
     }
 
     return 0;

@@ -4,8 +4,12 @@
 #include "support/HostileInputs.h"
 #include "support/MessageLoop.h"
 
+#include <fcntl.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
+#include <functional>
 #include <thread>
 
 TEST (ParameterTable, TheEighteenParametersInOrderWithTheirRangesAndDefaults)
@@ -124,7 +128,18 @@ TEST (SettingsFile, IsWrittenBesideThePresetFolderWhenTheProcessorGoes)
         EXPECT_EQ (p.getSettingsFile()->getIntValue (p.panelWidthKey, 800), 800);
         p.getSettingsFile()->setValue (p.panelWidthKey, 960);
     }
-    ASSERT_NE (juce::parseXML (file), nullptr);
+    // Written as the framework's own settings file writes it.
+    const auto frameworks = file.getSiblingFile ("framework.prefs");
+    {
+        juce::PropertiesFile::Options options;
+        options.storageFormat = juce::PropertiesFile::storeAsXML;
+        juce::PropertiesFile written (frameworks, options);
+        written.setValue ("panel_width", 960);
+        ASSERT_TRUE (written.save());
+    }
+    EXPECT_EQ (file.loadFileAsString(), frameworks.loadFileAsString());
+    frameworks.deleteFile();
+
     QuorilAudioProcessor again;
     EXPECT_EQ (again.getSettingsFile()->getIntValue ("panel_width", 800), 960);
     EXPECT_EQ (again.getSettingsFile()->getIntValue ("PANEL_WIDTH", 800), 800);
@@ -210,4 +225,145 @@ TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
     EXPECT_TRUE (hostile::returnsQuickly ([&] { p = std::make_unique<QuorilAudioProcessor>(); }));
     EXPECT_EQ (p->getSettingsFile(), nullptr);
     EXPECT_TRUE (file.existsAsFile());
+}
+
+namespace
+{
+juce::File settingsFileLocation()
+{
+    return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Orvane_Studio/Quoril.prefs");
+}
+} // namespace
+
+// Well-formed settings files holding what the framework's own settings reader and writer crash,
+// hang or over-read on: the width is read, a new width is saved at once and read back by the
+// next instance, and nothing else of the file is kept. A width the window cannot open at is
+// ignored, without moving the file aside.
+TEST (SettingsFile, OnlyAUsableWidthIsTakenFromAFile)
+{
+    const auto file = settingsFileLocation();
+    const auto damaged = file.getSiblingFile ("Quoril.prefs.damaged");
+    ASSERT_TRUE (file.getParentDirectory().createDirectory());
+    damaged.deleteRecursively();
+
+    for (const auto& input : hostile::settingsFileInputs())
+    {
+        SCOPED_TRACE (input.what);
+        ASSERT_LE ((juce::int64) input.bytes.size(), maxSettingsFileBytes);
+        ASSERT_TRUE (file.replaceWithData (input.bytes.data(), input.bytes.size()));
+
+        std::unique_ptr<QuorilAudioProcessor> p;
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { p = std::make_unique<QuorilAudioProcessor>(); }));
+        ASSERT_NE (p->getSettingsFile(), nullptr);
+        EXPECT_EQ (p->getSettingsFile()->getIntValue (p->panelWidthKey, 800), 640);
+        EXPECT_FALSE (damaged.exists());
+
+        p->getSettingsFile()->setValue (p->panelWidthKey, 960);
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { EXPECT_TRUE (p->getSettingsFile()->saveIfNeeded()); }));
+        p.reset();
+
+        QuorilAudioProcessor again;
+        EXPECT_EQ (again.getSettingsFile()->getIntValue (again.panelWidthKey, 800), 960);
+        EXPECT_EQ (again.getSettingsFile()->getAllProperties().size(), 1);
+    }
+
+    const std::string unusable[] = {
+        "val=\"wide\"", "val=\"12abc\"", "val=\"199\"", "val=\"4097\"", "val=\"-300\"", "val=\"\"", "val=\"99999999999999999999\"",
+        "val=\"640.5\"", "val=\"6&#x34;0 wide\"", "",
+    };
+    for (const auto& attribute : unusable)
+    {
+        SCOPED_TRACE (attribute);
+        const auto text = "<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n<PROPERTIES><VALUE name=\"panel_width\" " + attribute + "/></PROPERTIES>";
+        ASSERT_TRUE (file.replaceWithData (text.data(), text.size()));
+
+        QuorilAudioProcessor p;
+        ASSERT_NE (p.getSettingsFile(), nullptr);
+        EXPECT_FALSE (p.getSettingsFile()->containsKey (p.panelWidthKey));
+        EXPECT_FALSE (damaged.exists());
+        EXPECT_EQ (file.loadFileAsString().toStdString(), text);
+    }
+}
+
+// A settings file that is there but cannot be read now (out of file handles in a large session,
+// no permission) is neither moved aside nor written over: the instance runs without it.
+TEST (SettingsFile, AFileThatCannotBeReadIsLeftAlone)
+{
+    const auto file = settingsFileLocation();
+    const auto damaged = file.getSiblingFile ("Quoril.prefs.damaged");
+    const juce::String text ("<?xml version=\"1.0\" encoding=\"UTF-8\"?><PROPERTIES><VALUE name=\"panel_width\" val=\"640\"/></PROPERTIES>");
+    ASSERT_TRUE (file.getParentDirectory().createDirectory());
+
+    const auto makeAndUse = [&] (const std::function<void()>& before, const std::function<void()>& after)
+    {
+        ASSERT_TRUE (file.replaceWithText (text));
+        damaged.deleteRecursively();
+        std::unique_ptr<QuorilAudioProcessor> p;
+        before();
+        p = std::make_unique<QuorilAudioProcessor>();
+        after();
+
+        if (auto* settings = p->getSettingsFile())
+        {
+            EXPECT_EQ (settings->getIntValue (p->panelWidthKey, 800), 800);
+            settings->setValue (p->panelWidthKey, 960);
+            settings->saveIfNeeded();
+        }
+        p.reset();
+        EXPECT_FALSE (damaged.exists());
+        EXPECT_EQ (file.loadFileAsString(), text);
+        EXPECT_EQ (QuorilAudioProcessor().getSettingsFile()->getIntValue ("panel_width", 800), 640);
+    };
+
+    {
+        SCOPED_TRACE ("out of file handles");
+        // Made once before: the undefined behaviour checks of the sanitizer build need a file
+        // handle the first time they meet a class.
+        { const QuorilAudioProcessor first; }
+        rlimit limits {};
+        ASSERT_EQ (::getrlimit (RLIMIT_NOFILE, &limits), 0);
+        const int lowestFree = ::open ("/dev/null", O_RDONLY);
+        ASSERT_GE (lowestFree, 0);
+        ::close (lowestFree);
+        makeAndUse ([&] {
+                        auto none = limits;
+                        none.rlim_cur = (rlim_t) lowestFree;
+                        ASSERT_EQ (::setrlimit (RLIMIT_NOFILE, &none), 0);
+                    },
+                    [&] { ASSERT_EQ (::setrlimit (RLIMIT_NOFILE, &limits), 0); });
+    }
+
+    if (::geteuid() != 0) // permissions do not hold back the superuser
+    {
+        SCOPED_TRACE ("no permission");
+        makeAndUse ([&] { ::chmod (file.getFullPathName().toRawUTF8(), 0); },
+                    [&] { ::chmod (file.getFullPathName().toRawUTF8(), 0644); });
+    }
+}
+
+// A symbolic link that leads to no file counts as no file: the instance starts with the default
+// width, and the next save puts a real file in the link's place.
+TEST (SettingsFile, ALinkToNothingIsReplacedAtTheNextSave)
+{
+    const auto file = settingsFileLocation();
+    ASSERT_TRUE (file.getParentDirectory().createDirectory());
+
+    for (const char* target : { "nowhere/Quoril.prefs", "Quoril.prefs" /* itself */ })
+    {
+        SCOPED_TRACE (target);
+        file.deleteFile();
+        ASSERT_EQ (::symlink (target, file.getFullPathName().toRawUTF8()), 0);
+
+        std::unique_ptr<QuorilAudioProcessor> p;
+        EXPECT_TRUE (hostile::returnsQuickly ([&] { p = std::make_unique<QuorilAudioProcessor>(); }));
+        ASSERT_NE (p->getSettingsFile(), nullptr);
+        EXPECT_EQ (p->getSettingsFile()->getIntValue (p->panelWidthKey, 800), 800);
+        EXPECT_TRUE (file.isSymbolicLink());
+
+        p->getSettingsFile()->setValue (p->panelWidthKey, 960);
+        EXPECT_TRUE (p->getSettingsFile()->saveIfNeeded());
+        EXPECT_FALSE (file.isSymbolicLink());
+        EXPECT_EQ (QuorilAudioProcessor().getSettingsFile()->getIntValue ("panel_width", 800), 960);
+    }
+    EXPECT_FALSE (file.getSiblingFile ("Quoril.prefs.damaged").exists());
 }
