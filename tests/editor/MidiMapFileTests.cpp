@@ -268,7 +268,9 @@ TEST_F (MapFiles, SaveOpensWhereLoadDoesAndWritesWhatLoadLists)
     {
         SCOPED_TRACE (withDocuments ? "with a documents folder" : "without a documents folder");
         if (withDocuments)
+        {
             ASSERT_TRUE (documents.createDirectory());
+        }
         const auto start = withDocuments ? documents : home;
 
         juce::File saveRoot, proposed, loadRoot;
@@ -347,10 +349,14 @@ TEST_F (MapFiles, SavingOverAnExistingFileAsksFirst)
 
         ASSERT_EQ (answer.asked.size(), c.questions);
         if (c.questions > 0)
+        {
             EXPECT_EQ (answer.asked[0], "File already exists");
+        }
         EXPECT_EQ (existing.loadFileAsString() != "old", c.replaced);
         if (c.replaced)
+        {
             EXPECT_TRUE (existing.loadFileAsString().contains ("<x_pos cc=\"74\"/>"));
+        }
         EXPECT_EQ (dir.getChildFile ("other.mpcc").existsAsFile(), juce::String (c.typed) == "other");
         EXPECT_FALSE (dir.getChildFile ("mymap").exists());
     }
@@ -444,7 +450,9 @@ TEST_F (MapFiles, DesktopDialogsStartInTheSameFolderAndSaveTheSameNames)
         EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=74");
         EXPECT_TRUE (args.contains (kde ? "--getopenfilename" : "--file-selection"));
         if (! kde)
+        {
             EXPECT_EQ (args[0], documents.getFullPathName());
+        }
     }
 
     unsetenv ("KDE_FULL_SESSION");

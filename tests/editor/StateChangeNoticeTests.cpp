@@ -124,7 +124,9 @@ TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDo
     }
     EXPECT_EQ (p.getPresetName(), "Slot");
     if (! nativeDialog)
+    {
         EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=5");
+    }
 
     presets.getChildFile ("Mine.qpst").deleteFile();
     mapFile.deleteFile();

@@ -202,7 +202,7 @@ TEST_F (MidiPresets, UnsafeFilesAreRefused)
         { "deep.qpst", "<Quoril>" + juce::String::repeatedString ("<a>", 100000) + juce::String::repeatedString ("</a>", 100000) + "</Quoril>" },
         { "hidden.qpst", "<Quoril>" + juce::String::repeatedString ("<a x=\"/>\"><!-- </a> -->", 1000) + "</Quoril>" }, // depth behind quotes and comments
         { "huge.qpst", huge },
-        { "instruction.qpst", "<?xml version=\"1.0\"?><Quoril><??>8</Quoril>" }, // the reader would loop for ever
+        { "instruction.qpst", "<?xml version=\"1.0\"?><Quoril><?" "?>8</Quoril>" }, // the reader would loop for ever
     };
     for (const auto& [name, text] : refused)
     {
@@ -218,7 +218,9 @@ TEST_F (MidiPresets, UnsafeFilesAreRefused)
     // An external entity is never read (here a file that never ends).
     write ("entity.qpst", "<?xml version=\"1.0\"?><!DOCTYPE Quoril SYSTEM \"/dev/zero\"><Quoril a=\"&ext;\"/>");
     if (auto entity = readPresetFile (folder.getChildFile ("entity.qpst")))
+    {
         EXPECT_LT (entity->getStringAttribute ("a").length(), 16);
+    }
 
     // Shallow documents are read, in UTF-16 with a byte-order mark too.
     write ("commented.qpst", "<Quoril><!-- <x> --><Metadata preset_name=\"a>b\"/></Quoril>");
