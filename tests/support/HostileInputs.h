@@ -48,6 +48,89 @@ inline std::vector<Input> xmlInputs()
     };
 }
 
+//==============================================================================
+// Documents that cost the reader, and what the plug-in does with what it reads, the most: each
+// fills the given number of bytes (a file's limit by default).
+constexpr size_t fileBytes = 1 << 20;
+
+// The index-th of the names of the given width, in ascending order (as the framework compares
+// names: digits, then capitals, '_', small letters).
+inline std::string nameAt (int index, int width)
+{
+    static const std::string first = "ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz";
+    static const std::string rest = "0123456789" + first;
+    std::string name ((size_t) width, ' ');
+
+    for (int i = width; --i > 0;)
+    {
+        name[(size_t) i] = rest[(size_t) (index % (int) rest.size())];
+        index /= (int) rest.size();
+    }
+    name[0] = first[(size_t) (index % (int) first.size())];
+    return name;
+}
+
+// As many empty elements of distinct three-letter names as fit, in falling order: each new name
+// sorts before every name read so far.
+inline std::string fallingNames (size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril>", close = "</Quoril>";
+    const auto count = (int) ((bytes - open.size() - close.size()) / 6);
+    std::string text = open;
+    text.reserve (bytes);
+    for (int i = count; --i >= 0;)
+        text += "<" + nameAt (i, 3) + "/>";
+    return text + close;
+}
+
+// Elements of perElement attributes each, as many as fit, with names distinct throughout the
+// document and in falling order (or the same names on every element).
+inline std::string attributeNames (int perElement, bool distinct = true, size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril>", close = "</Quoril>";
+    const auto width = perElement * 7 + 5;
+    const auto count = (int) ((bytes - open.size() - close.size()) / (size_t) width);
+    std::string text = open;
+    text.reserve (bytes);
+    for (int e = 0; e < count; ++e)
+    {
+        text += "<e";
+        for (int a = 0; a < perElement; ++a)
+            text += " " + nameAt (distinct ? (count - e) * perElement - 1 - a : a, 3) + "=\"\"";
+        text += "/>";
+    }
+    return text + close;
+}
+
+// One attribute value, comment or text run of the whole size.
+inline std::string bigValue (size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril a=\"", close = "\"/>";
+    return open + std::string (bytes - open.size() - close.size(), 'v') + close;
+}
+
+inline std::string bigComment (size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril><!--", close = "--></Quoril>";
+    return open + std::string (bytes - open.size() - close.size(), 'c') + close;
+}
+
+inline std::string bigText (size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril>", close = "</Quoril>";
+    return open + std::string (bytes - open.size() - close.size(), 't') + close;
+}
+
+// An ASCII text as UTF-16 (little-endian, with its byte-order mark).
+inline std::string utf16 (const std::string& ascii)
+{
+    std::string wide = "\xff\xfe";
+    wide.reserve (2 + 2 * ascii.size());
+    for (const auto c : ascii)
+        wide += std::string { c, '\0' };
+    return wide;
+}
+
 // Runs the action and tells whether it came back within a second.
 template <typename Action>
 bool returnsQuickly (Action&& action)
