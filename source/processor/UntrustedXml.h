@@ -17,16 +17,33 @@
 // expanded (including the control characters the framework writes as references).
 //
 // It refuses a document type declaration (so no entity is ever defined or fetched), processing
-// instructions inside the root element, nesting
-// deeper than maxUntrustedXmlDepth, elements with more than maxUntrustedXmlAttributes
-// attributes, and anything that is not well-formed. Text after the root element is not read
-// unless wholeDocument is set, in which case it too must be well-formed.
+// instructions inside the root element, and anything that is not well-formed. Text after the root
+// element is not read unless wholeDocument is set, in which case it too must be well-formed.
+//
+// It also refuses what no real document comes near, before any name of it reaches the framework's
+// name pool (which keeps every name for at least half a minute, and takes longer for each new name
+// the more it holds): text longer than maxUntrustedXmlBytes (up to the zero byte or unit that may
+// end it), nesting deeper than maxUntrustedXmlDepth, more than maxUntrustedXmlElements elements
+// (text elements included), more than maxUntrustedXmlAttributes attributes on an element or
+// maxUntrustedXmlDocumentAttributes in the document, more than maxUntrustedXmlNames distinct
+// element and attribute names (a "base64:" attribute name counts the name after the prefix too,
+// which the framework's value trees make of it), and more than maxUntrustedXmlMarkupBytes of
+// markup (the tags, without their attribute values, and whatever stands outside the root element).
+// Quoril's own documents use about forty names, sixty elements, three hundred attributes, a dozen
+// on one element, three levels and three kilobytes of markup.
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t numBytes,
                                                      bool wholeDocument = false);
 
-// A saved state or preset is three levels deep; the settings file two.
+constexpr size_t maxUntrustedXmlBytes = 1 << 20;
 constexpr int maxUntrustedXmlDepth = 32;
-constexpr int maxUntrustedXmlAttributes = 512;
+constexpr int maxUntrustedXmlElements = 1024;
+constexpr int maxUntrustedXmlAttributes = 128;
+constexpr int maxUntrustedXmlDocumentAttributes = 2048;
+constexpr int maxUntrustedXmlNames = 256;
+constexpr size_t maxUntrustedXmlMarkupBytes = 128 * 1024;
+
+// An element of the most attributes can always be read: its names fit with its own.
+static_assert (maxUntrustedXmlAttributes < maxUntrustedXmlNames);
 
 // Reads a file of at most maxBytes into block, only when it is a regular file: a named pipe or a
 // device is never opened for reading in a way that could block. False when the file is missing,
