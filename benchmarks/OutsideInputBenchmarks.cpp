@@ -8,8 +8,10 @@
 //   MidiSlot/DOC/POOL      one processBlock (512 samples, 44.1 kHz, no editor open) carrying the
 //                          program change whose slot file is the document (DOC None: no change)
 // POOL is the framework's pool of names: Fresh holds what the plug-in and the framework use;
-// Primed also holds 175,000 names left by earlier loads, all sorting after the document's names,
-// so that every new name is inserted in front of them.
+// Pool32k and Pool175k also hold 32,768 or 175,000 names left by earlier loads (as many as 128
+// slot files at the limit on distinct names can leave; as many as one document of distinct names
+// left before there was that limit), all sorting after the document's names, so that every new
+// name is inserted in front of them.
 
 #include <benchmark/benchmark.h>
 
@@ -31,7 +33,6 @@ namespace
 {
 constexpr double sampleRate = 44100.0;
 constexpr int blockSize = 512;
-constexpr int primedNames = 175000;
 
 enum class Entry { reader, stateRestore, userPreset, mapLoad, midiSlot };
 
@@ -65,9 +66,23 @@ const Document documents[] = {
           const auto chain = hostile::repeated ("<a>", maxUntrustedXmlDepth - 1) + hostile::repeated ("</a>", maxUntrustedXmlDepth - 1);
           return "<Quoril>" + hostile::repeated (chain, (int) ((hostile::fileBytes - 17) / chain.size())) + "</Quoril>"; } },
     { "Value", [] { return hostile::bigValue(); } },
-    { "ValueUtf16", [] { return hostile::utf16 (hostile::bigValue (hostile::fileBytes / 2 - 1)); } },
+    { "ValueUtf16", [] { return hostile::utf16 (hostile::bigValue ('v', hostile::fileBytes / 2 - 1)); } },
     { "Comment", [] { return hostile::bigComment(); } },
     { "Text", [] { return hostile::bigText(); } },
+    { "ValueTabs", [] { return hostile::bigValue ('\t'); } },
+    { "ValueReferences", [] { return hostile::manyReferences ("&#1;", true); } },
+    { "ValueCharacters", [] { return hostile::manyReferences ("&#65;", true); } },
+    { "Cdata", [] { return hostile::bigCdata(); } },
+    { "TextEntities", [] { return hostile::manyReferences ("&amp;", false); } },
+    { "TextLines", [] { return hostile::bigText ('\n'); } },
+    { "LongName", [] { return hostile::longName(); } },
+    { "LongInstruction", [] { return hostile::longInstruction(); } },
+    { "MostNames", [] { return hostile::mostNames(); } },
+    { "MostNamesBase64", [] { return hostile::mostNames (true); } },
+    { "MostAttributes", [] { return hostile::mostAttributes(); } },
+    { "MostParameters", [] { return hostile::mostParameters(); } },
+    { "MostDeepChains", [] { return hostile::mostDeepChains(); } },
+    { "MostOfAll", [] { return hostile::mostOfAll(); } },
     { "FallingNames4MiB", [] { return hostile::fallingNames (4 * hostile::fileBytes); } },
 };
 
@@ -95,12 +110,10 @@ juce::MemoryBlock blobOf (const std::string& text)
 // Names that sort after every three-letter name, held for the benchmark's run.
 struct PrimedPool
 {
-    explicit PrimedPool (bool prime)
+    explicit PrimedPool (int count)
     {
-        if (! prime)
-            return;
-        names.reserve ((size_t) primedNames);
-        for (int i = 0; i < primedNames; ++i)
+        names.reserve ((size_t) count);
+        for (int i = 0; i < count; ++i)
             names.emplace_back (juce::String ("zzz") + hostile::nameAt (i, 4));
     }
 
@@ -143,7 +156,7 @@ struct Context
     juce::AudioBuffer<float> buffer { 2, blockSize };
 };
 
-void run (benchmark::State& state, Entry entry, const Document* document, bool primed)
+void run (benchmark::State& state, Entry entry, const Document* document, int primed)
 {
     const auto& text = document != nullptr ? bytesOf (*document) : std::string();
     PrimedPool pool (primed);
@@ -152,6 +165,8 @@ void run (benchmark::State& state, Entry entry, const Document* document, bool p
     juce::MidiBuffer programChange;
     if (document != nullptr)
         programChange.addEvent (juce::MidiMessage::programChange (1, 0), 0);
+
+    bool read = false;
 
     for (auto _ : state)
     {
@@ -162,7 +177,7 @@ void run (benchmark::State& state, Entry entry, const Document* document, bool p
         const auto start = std::chrono::steady_clock::now();
         switch (entry)
         {
-            case Entry::reader:       parseUntrustedXml (text.data(), text.size()).reset(); break;
+            case Entry::reader:       read = parseUntrustedXml (text.data(), text.size()) != nullptr; break;
             case Entry::stateRestore: context.p.setStateInformation (context.blob.getData(), (int) context.blob.getSize()); break;
             case Entry::userPreset:   context.footer.loadUserPreset (presetNames, 0); break;
             case Entry::mapLoad:      orvnlib::CCMapperUIManager::loadMapFile (context.p.midiMap, context.preset); break;
@@ -171,6 +186,11 @@ void run (benchmark::State& state, Entry entry, const Document* document, bool p
         state.SetIterationTime (std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count());
     }
     context.reset();
+
+    // Whether the reader took the document (1) or refused it (0), and its size.
+    if (entry == Entry::reader)
+        state.counters["read"] = read ? 1.0 : 0.0;
+    state.counters["KiB"] = (double) text.size() / 1024.0;
 }
 
 [[maybe_unused]] const bool registered = []
@@ -178,7 +198,7 @@ void run (benchmark::State& state, Entry entry, const Document* document, bool p
     const std::pair<Entry, const char*> entries[] = { { Entry::reader, "Reader" }, { Entry::stateRestore, "StateRestore" },
                                                       { Entry::userPreset, "UserPreset" }, { Entry::mapLoad, "MapLoad" },
                                                       { Entry::midiSlot, "MidiSlot" } };
-    const auto add = [] (const std::string& name, Entry entry, const Document* document, bool primed)
+    const auto add = [] (const std::string& name, Entry entry, const Document* document, int primed)
     {
         benchmark::RegisterBenchmark (("Outside/" + name).c_str(), run, entry, document, primed)
             ->UseManualTime()
@@ -189,7 +209,7 @@ void run (benchmark::State& state, Entry entry, const Document* document, bool p
     for (const auto& [entry, entryName] : entries)
     {
         if (entry == Entry::midiSlot)
-            add ("MidiSlot/None/Fresh", entry, nullptr, false);
+            add ("MidiSlot/None/Fresh", entry, nullptr, 0);
 
         for (const auto& document : documents)
         {
@@ -197,8 +217,8 @@ void run (benchmark::State& state, Entry entry, const Document* document, bool p
             if (std::string (document.name).find ("4MiB") != std::string::npos && entry != Entry::stateRestore)
                 continue;
 
-            for (const bool primed : { false, true })
-                add (std::string (entryName) + "/" + document.name + (primed ? "/Primed" : "/Fresh"), entry, &document, primed);
+            for (const auto& [primed, poolName] : { std::pair<int, const char*> { 0, "Fresh" }, { 32768, "Pool32k" }, { 175000, "Pool175k" } })
+                add (std::string (entryName) + "/" + document.name + "/" + poolName, entry, &document, primed);
         }
     }
     return true;

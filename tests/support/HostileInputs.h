@@ -102,23 +102,94 @@ inline std::string attributeNames (int perElement, bool distinct = true, size_t 
     return text + close;
 }
 
-// One attribute value, comment or text run of the whole size.
-inline std::string bigValue (size_t bytes = fileBytes)
+// One attribute value, comment, text run, CDATA section, name or processing instruction of the
+// whole size.
+inline std::string filled (const std::string& open, char c, const std::string& close, size_t bytes)
 {
-    const std::string open = "<Quoril a=\"", close = "\"/>";
-    return open + std::string (bytes - open.size() - close.size(), 'v') + close;
+    return open + std::string (bytes - open.size() - close.size(), c) + close;
 }
 
-inline std::string bigComment (size_t bytes = fileBytes)
+inline std::string bigValue (char c = 'v', size_t bytes = fileBytes) { return filled ("<Quoril a=\"", c, "\"/>", bytes); }
+inline std::string bigComment (size_t bytes = fileBytes) { return filled ("<Quoril><!--", 'c', "--></Quoril>", bytes); }
+inline std::string bigText (char c = 't', size_t bytes = fileBytes) { return filled ("<Quoril>x", c, "</Quoril>", bytes); }
+inline std::string bigCdata (size_t bytes = fileBytes) { return filled ("<Quoril><![CDATA[", 'c', "]]></Quoril>", bytes); }
+inline std::string longName (size_t bytes = fileBytes) { return filled ("<Quoril><n", 'n', "/></Quoril>", bytes); }
+inline std::string longInstruction (size_t bytes = fileBytes) { return filled ("<?i ", 'i', "?><Quoril/>", bytes); }
+
+// As many references as fit, in an attribute value or in text.
+inline std::string manyReferences (const std::string& reference, bool inValue, size_t bytes = fileBytes)
 {
-    const std::string open = "<Quoril><!--", close = "--></Quoril>";
-    return open + std::string (bytes - open.size() - close.size(), 'c') + close;
+    const std::string open = inValue ? "<Quoril a=\"" : "<Quoril>", close = inValue ? "\"/>" : "</Quoril>";
+    return open + repeated (reference, (int) ((bytes - open.size() - close.size()) / reference.size())) + close;
 }
 
-inline std::string bigText (size_t bytes = fileBytes)
+//==============================================================================
+// The largest documents the reader takes: each within every limit, as costly as the limits let
+// a document be for the reader and for what reads its tree.
+
+// The most distinct names, all sorting before any name the plug-in uses: element names, or
+// "base64:" attribute names (each counting twice) with values that decode.
+inline std::string mostNames (bool base64 = false)
 {
-    const std::string open = "<Quoril>", close = "</Quoril>";
-    return open + std::string (bytes - open.size() - close.size(), 't') + close;
+    std::string text = "<A>";
+    if (base64)
+    {
+        text += "<e";
+        for (int i = (maxUntrustedXmlNames - 2) / 2; --i >= 0;)
+            text += " base64:" + nameAt (i, 3) + "=\"QQ==\"";
+        return text + "/></A>";
+    }
+
+    for (int i = maxUntrustedXmlNames - 1; --i >= 0;)
+        text += "<" + nameAt (i, 3) + "/>";
+    return text + "</A>";
+}
+
+// The most attributes: elements of the most attributes each until the document holds the most,
+// then empty elements up to the most elements.
+inline std::string mostAttributes()
+{
+    std::string element = "<e";
+    for (int a = 0; a < maxUntrustedXmlAttributes; ++a)
+        element += " " + nameAt (a, 3) + "=\"" + std::to_string (a) + "\"";
+    element += "/>";
+    const int full = maxUntrustedXmlDocumentAttributes / maxUntrustedXmlAttributes;
+    return "<Quoril>" + repeated (element, full) + repeated ("<e/>", maxUntrustedXmlElements - 1 - full) + "</Quoril>";
+}
+
+// The most elements, all parameter children naming one parameter with changing values.
+inline std::string mostParameters()
+{
+    std::string text = "<Quoril>";
+    for (int i = 1; i < maxUntrustedXmlElements; ++i)
+        text += "<PARAM id=\"x_pos\" value=\"" + std::to_string ((i % 100) / 100.0) + "\"/>";
+    return text + "</Quoril>";
+}
+
+// The most elements in chains of the deepest nesting.
+inline std::string mostDeepChains()
+{
+    const auto chain = repeated ("<a>", maxUntrustedXmlDepth - 1) + repeated ("</a>", maxUntrustedXmlDepth - 1);
+    return "<Quoril>" + repeated (chain, (maxUntrustedXmlElements - 1) / (maxUntrustedXmlDepth - 1)) + "</Quoril>";
+}
+
+// Every limit reached at once, the rest of the size one attribute value.
+inline std::string mostOfAll (size_t bytes = fileBytes)
+{
+    // Names: the root's, k elements', "e", its attributes' and "Z".
+    const int k = maxUntrustedXmlNames - maxUntrustedXmlAttributes - 2;
+    std::string text = "<A>";
+    for (int i = 0; i < k; ++i)
+        text += "<" + nameAt (i, 3) + "/>";
+
+    std::string element = "<e";
+    for (int a = 0; a < maxUntrustedXmlAttributes - 1; ++a)
+        element += " " + nameAt (k + a, 3) + "=\"1\"";
+    element += "/>";
+    const int full = (maxUntrustedXmlDocumentAttributes - 1) / (maxUntrustedXmlAttributes - 1);
+    text += repeated (element, full);
+    text += repeated ("<e/>", maxUntrustedXmlElements - 2 - k - full);
+    return filled (text + "<e Z=\"", 'v', "\"/></A>", bytes);
 }
 
 // An ASCII text as UTF-16 (little-endian, with its byte-order mark).
