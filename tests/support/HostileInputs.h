@@ -1,10 +1,12 @@
 #pragma once
 
-// Texts that once crashed, hung or over-read the XML reading of saved states, presets, MIDI slots
-// and map files, with their neighbours: each must be refused quickly, changing nothing.
+// Texts that once crashed, hung, over-read or took seconds in the XML reading of saved states,
+// presets, MIDI slots and map files, with their neighbours: each must be refused quickly, changing
+// nothing. Beside them, the costliest documents within the reader's limits, for the benchmark.
 
 #include "processor/UntrustedXml.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -26,32 +28,10 @@ inline std::string repeated (const std::string& text, int times)
     return result;
 }
 
-inline std::vector<Input> xmlInputs()
-{
-    const int depth = maxUntrustedXmlDepth;
-    return {
-        { "comment inside the root's tag, then deep nesting", "<Quoril <!--\"-->>" + repeated ("<a>", 300000) },
-        { "comment inside every tag", "<Quoril>" + repeated ("<a <!-- /> -->>", 60000) },
-        { "quote where a tag name starts, then deep nesting", "<Quoril><a><'" + repeated ("<a>", 300000) },
-        { "well-formed, one level too deep", "<Quoril>" + repeated ("<a>", depth) + repeated ("</a>", depth) + "</Quoril>" },
-        { "cut-off hexadecimal reference", "<Quoril a=\"&#x" },
-        { "cut-off reference with a digit", "<Quoril><PARAM id=\"x_pos\" value=\"1\"/>&#x41" },
-        { "cut-off decimal reference", "<Quoril>&#65" },
-        { "reference without digits", "<Quoril>&#;</Quoril>" },
-        { "UTF-8 byte-order mark only", "\xef\xbb\xbf" },
-        { "UTF-8 byte-order mark and an open tag", "\xef\xbb\xbf<" },
-        { "UTF-16 byte-order mark only", "\xff\xfe" },
-        { "instruction and text inside the root", "<Quoril><?x?>text<PARAM id=\"x_pos\" value=\"1\"/></Quoril>" },
-        { "document type naming a device", "<!DOCTYPE Quoril SYSTEM \"/dev/zero\"><Quoril>&x;</Quoril>" },
-        { "entity expansion", "<!DOCTYPE Quoril [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
-                              "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><Quoril><Metadata preset_name=\"&c;\"/></Quoril>" },
-    };
-}
-
 //==============================================================================
 // Documents that cost the reader, and what the plug-in does with what it reads, the most: each
 // fills the given number of bytes (a file's limit by default).
-constexpr size_t fileBytes = 1 << 20;
+constexpr size_t fileBytes = maxUntrustedXmlBytes;
 
 // The index-th of the names of the given width, in ascending order (as the framework compares
 // names: digits, then capitals, '_', small letters).
@@ -200,6 +180,100 @@ inline std::string utf16 (const std::string& ascii)
     for (const auto c : ascii)
         wide += std::string { c, '\0' };
     return wide;
+}
+
+//==============================================================================
+// A state document that sets out_gain to 2 and is exactly at one of the reader's limits (or over
+// it by excess): each is read, and one more of what is counted is refused.
+enum class Limit { elements, attributesOnElement, documentAttributes, names, base64Names, markup, bytes };
+
+inline std::string limitDocument (Limit limit, int excess = 0)
+{
+    // Four names (Quoril, PARAM, id, value), two elements, two attributes and this much markup.
+    const std::string parameter = "<PARAM id=\"out_gain\" value=\"2\"/>";
+    const std::string close = "</Quoril>";
+    const auto markupOf = [&] (const std::string& text) { return text.size() - std::string ("out_gain2").size(); };
+    std::string text = "<Quoril>" + parameter;
+
+    const auto attributes = [] (int first, int count, const char* prefix = "")
+    {
+        std::string list;
+        for (int a = first; a < first + count; ++a)
+            list += std::string (" ") + prefix + "a" + std::to_string (a) + "=\"\"";
+        return list;
+    };
+
+    switch (limit)
+    {
+        case Limit::elements:
+            text += repeated ("<e/>", maxUntrustedXmlElements - 2 + excess);
+            break;
+
+        case Limit::attributesOnElement:
+            text += "<e" + attributes (0, maxUntrustedXmlAttributes + excess) + "/>";
+            break;
+
+        case Limit::documentAttributes:
+            for (int left = maxUntrustedXmlDocumentAttributes - 2 + excess; left > 0; left -= maxUntrustedXmlAttributes)
+                text += "<e" + attributes (0, std::min (left, maxUntrustedXmlAttributes)) + "/>";
+            break;
+
+        case Limit::names:
+            for (int i = 0; i < maxUntrustedXmlNames - 4 + excess; ++i)
+                text += "<n" + std::to_string (i) + "/>";
+            break;
+
+        case Limit::base64Names: // "e", and each base64 attribute its name and the name after the prefix
+        {
+            const int pairs = (maxUntrustedXmlNames - 5) / 2;
+            text += "<e" + attributes (0, pairs, "base64:");
+            for (int i = 0; i < maxUntrustedXmlNames - 5 - 2 * pairs + excess; ++i)
+                text += " b" + std::to_string (i) + "=\"\"";
+            text += "/>";
+            break;
+        }
+
+        case Limit::markup:
+            text.insert (7, std::string (maxUntrustedXmlMarkupBytes + (size_t) excess - markupOf (text + close), ' '));
+            break;
+
+        case Limit::bytes:
+            text += "<!--" + std::string (maxUntrustedXmlBytes + (size_t) excess - text.size() - close.size() - 7, 'c') + "-->";
+            break;
+    }
+
+    return text + close;
+}
+
+inline std::vector<Input> xmlInputs()
+{
+    const int depth = maxUntrustedXmlDepth;
+    return {
+        { "comment inside the root's tag, then deep nesting", "<Quoril <!--\"-->>" + repeated ("<a>", 300000) },
+        { "comment inside every tag", "<Quoril>" + repeated ("<a <!-- /> -->>", 60000) },
+        { "quote where a tag name starts, then deep nesting", "<Quoril><a><'" + repeated ("<a>", 300000) },
+        { "well-formed, one level too deep", "<Quoril>" + repeated ("<a>", depth) + repeated ("</a>", depth) + "</Quoril>" },
+        { "cut-off hexadecimal reference", "<Quoril a=\"&#x" },
+        { "cut-off reference with a digit", "<Quoril><PARAM id=\"x_pos\" value=\"1\"/>&#x41" },
+        { "cut-off decimal reference", "<Quoril>&#65" },
+        { "reference without digits", "<Quoril>&#;</Quoril>" },
+        { "UTF-8 byte-order mark only", "\xef\xbb\xbf" },
+        { "UTF-8 byte-order mark and an open tag", "\xef\xbb\xbf<" },
+        { "UTF-16 byte-order mark only", "\xff\xfe" },
+        { "instruction and text inside the root", "<Quoril><?x?>text<PARAM id=\"x_pos\" value=\"1\"/></Quoril>" },
+        { "document type naming a device", "<!DOCTYPE Quoril SYSTEM \"/dev/zero\"><Quoril>&x;</Quoril>" },
+        { "entity expansion", "<!DOCTYPE Quoril [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
+                              "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><Quoril><Metadata preset_name=\"&c;\"/></Quoril>" },
+        { "distinct names in falling order", fallingNames() },
+        { "distinct attribute names, the most on each element", attributeNames (maxUntrustedXmlAttributes) },
+        { "one element too many", limitDocument (Limit::elements, 1) },
+        { "one attribute too many on an element", limitDocument (Limit::attributesOnElement, 1) },
+        { "one attribute too many in the document", limitDocument (Limit::documentAttributes, 1) },
+        { "one distinct name too many", limitDocument (Limit::names, 1) },
+        { "one distinct name too many, as a base64 attribute", limitDocument (Limit::base64Names, 1) },
+        { "one byte too many of markup", limitDocument (Limit::markup, 1) },
+        { "one byte too many", limitDocument (Limit::bytes, 1) },
+    };
 }
 
 // Runs the action and tells whether it came back within a second.
