@@ -29,7 +29,7 @@
 // element and attribute names (a "base64:" attribute name counts the name after the prefix too,
 // which the framework's value trees make of it), and more than maxUntrustedXmlMarkupBytes of
 // markup (the tags, without their attribute values, and whatever stands outside the root element).
-// Quoril's own documents use about forty names, sixty elements, three hundred attributes, a dozen
+// Quoril's own documents use about forty names, sixty elements, two hundred attributes, a dozen
 // on one element, three levels and three kilobytes of markup.
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t numBytes,
                                                      bool wholeDocument = false);
