@@ -7,6 +7,7 @@
 #include <cstring>
 #include <string>
 #include <string_view>
+#include <tuple>
 #include <vector>
 
 #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
@@ -392,7 +393,8 @@ private:
             while (pos < text.size() && stop[(unsigned char) text[pos]] == plain)
                 ++pos;
 
-            appendText (runStart, pos);
+            if (pos > runStart)
+                appendText (runStart, pos);
 
             if (pos >= text.size())
             {
@@ -636,7 +638,8 @@ private:
             while (pos < text.size() && stop[(unsigned char) text[pos]] == plain)
                 ++pos;
 
-            found->chars.append (text.data() + runStart, pos - runStart);
+            if (pos > runStart)
+                found->chars.append (text.data() + runStart, pos - runStart);
 
             if (pos >= text.size())
                 return true; // cut off: expat refuses it
@@ -672,25 +675,29 @@ private:
     // character (or a zero, which the framework's reader reads as nothing).
     bool readReference (bool intoText)
     {
-        if (text.compare (pos, 2, "&#") != 0)
+        if (pos + 1 >= text.size() || text[pos + 1] != '#')
         {
-            static const std::pair<std::string_view, char> entities[] = {
-                { "&amp;", '&' }, { "&lt;", '<' }, { "&gt;", '>' }, { "&quot;", '"' }, { "&apos;", '\'' }
-            };
+            std::string_view name;
+            char c = 0;
 
-            for (const auto& [name, c] : entities)
+            switch (pos + 1 < text.size() ? text[pos + 1] : 0)
             {
-                if (startsWith (name))
-                {
-                    if (intoText)
-                        startText();
-                    found->chars += c;
-                    pos += name.size();
-                    return true;
-                }
+                case 'a': std::tie (name, c) = startsWith ("&amp;") ? std::pair { "&amp;", '&' } : std::pair { "&apos;", '\'' }; break;
+                case 'l': name = "&lt;", c = '<'; break;
+                case 'g': name = "&gt;", c = '>'; break;
+                case 'q': name = "&quot;", c = '"'; break;
+                default: return false;
             }
 
-            return false;
+            if (! startsWith (name))
+                return false;
+
+            if (intoText)
+                startText();
+
+            found->chars += c;
+            pos += name.size();
+            return true;
         }
 
         auto i = pos + 2;
@@ -721,8 +728,10 @@ private:
         if (intoText)
             startText();
 
-        if (value != 0)
+        if (value >= 0x80)
             appendUtf8 (found->chars, value);
+        else if (value != 0)
+            found->chars += (char) value;
 
         pos = i + 1;
         return true;
