@@ -8,13 +8,17 @@
 // The one reader for XML text that comes from outside the plug-in: a host's saved state, user
 // preset files, MIDI slots, controller map files and the settings file.
 //
-// The text is parsed by expat, which neither recurses nor reads past its input, and the element
-// tree is built without recursion. It accepts UTF-8 (with or without a byte-order mark, ending at
-// the data's end or at a zero byte) and UTF-16 with a byte-order mark, and gives the same tree as
-// the framework's own reader for every document that Quoril or the framework's XML writer
-// produces: the declaration, comments and processing instructions before the root are skipped,
-// text and CDATA become text elements, whitespace-only text is dropped, entity and character references are
-// expanded (including the control characters the framework writes as references).
+// One pass over the text takes out attribute values, and text, CDATA sections and comments inside
+// the root element, and checks and decodes them; the markup that is left is parsed by expat, which
+// neither recurses nor reads past its input, and the element tree is built without recursion. The
+// time taken grows with the text's length and the limits below, and with nothing else.
+//
+// It accepts UTF-8 (with or without a byte-order mark, ending at the data's end or at a zero byte)
+// and UTF-16 with a byte-order mark, and gives the same tree as the framework's own reader for
+// every document that Quoril or the framework's XML writer produces: the declaration, comments and
+// processing instructions before the root are skipped, text and CDATA become text elements,
+// whitespace-only text is dropped, entity and character references are expanded (including the
+// control characters the framework writes as references).
 //
 // It refuses a document type declaration (so no entity is ever defined or fetched), processing
 // instructions inside the root element, and anything that is not well-formed. Text after the root
