@@ -561,12 +561,12 @@ private:
         int numValues = 0;
         ++pos;
 
-        // A tag never runs past what is left of the markup's bound.
-        const auto budget = maxUntrustedXmlMarkupBytes - juce::jmin (maxUntrustedXmlMarkupBytes, out->size() + (pos - copied));
-        const auto limit = juce::jmin (text.size(), pos + budget);
-
         for (;;)
         {
+            // The tag's markup never runs past what is left of the markup's bound (its values,
+            // taken out, do not count).
+            const auto used = out->size() + (pos - copied);
+            const auto limit = juce::jmin (text.size(), pos + (maxUntrustedXmlMarkupBytes - juce::jmin (maxUntrustedXmlMarkupBytes, used)));
             auto next = pos;
 
             while (next < limit && ! isTagStop (text[next]))

@@ -261,7 +261,9 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
             const auto xml = readBytes (text);
             ASSERT_EQ (xml != nullptr, within);
             if (xml != nullptr)
+            {
                 EXPECT_EQ (xml->getChildByName ("PARAM")->getStringAttribute ("value"), "2");
+            }
 
             QuorilAudioProcessor p;
             restore (p, blobWithText (juce::String (text)));
@@ -272,6 +274,18 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
         }
     }
     file.deleteFile();
+
+    // Attribute values, text, CDATA sections and comments are no markup: each may take the whole size.
+    for (const auto& [text, kept] : { std::pair { hostile::bigValue ('v', maxUntrustedXmlBytes), true },
+                                      { hostile::bigText ('t', maxUntrustedXmlBytes), true },
+                                      { hostile::bigCdata (maxUntrustedXmlBytes), true },
+                                      { hostile::bigComment (maxUntrustedXmlBytes), false } })
+    {
+        const auto xml = readBytes (text);
+        ASSERT_NE (xml, nullptr) << text.substr (0, 20);
+        const auto content = xml->getNumAttributes() > 0 ? xml->getAttributeValue (0) : xml->getAllSubText();
+        EXPECT_EQ (content.length() > (int) maxUntrustedXmlBytes - 32, kept) << text.substr (0, 20);
+    }
 
     // The size counts up to the zero that ends the text, in UTF-16 too.
     const auto comment = [] (size_t bytes) { return hostile::filled ("<Quoril><!--", 'c', "--></Quoril>", bytes); };
