@@ -73,6 +73,8 @@ const Document documents[] = {
     { "ValueReferences", [] { return hostile::manyReferences ("&#1;", true); } },
     { "ValueCharacters", [] { return hostile::manyReferences ("&#65;", true); } },
     { "Cdata", [] { return hostile::bigCdata(); } },
+    { "CdataSections", [] { return hostile::filled ("<Quoril>" + hostile::repeated ("<![CDATA[x]]>", maxUntrustedXmlElements - 1) + "<!--", 'c',
+                                                    "--></Quoril>", hostile::fileBytes); } },
     { "TextEntities", [] { return hostile::manyReferences ("&amp;", false); } },
     { "TextLines", [] { return hostile::bigText ('\n'); } },
     { "LongName", [] { return hostile::longName(); } },

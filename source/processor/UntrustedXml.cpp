@@ -419,8 +419,9 @@ private:
                         continue;
                     }
 
-                    // An instruction inside the root element: the framework's reader can loop
-                    // for ever on one that text follows, and none of its documents holds one.
+                    // An instruction inside the root element (the framework's reader can loop
+                    // for ever on one that text follows, and none of its documents holds one),
+                    // or a declaration, which XML allows nowhere inside it.
                     if (startsWith ("<?") || startsWith ("<!"))
                         return false;
 
@@ -521,8 +522,10 @@ private:
 
         for (auto i = pos + 9; i < end;)
         {
-            const auto carriageReturn = text.find ('\r', i);
-            const auto runEnd = carriageReturn == std::string_view::npos || carriageReturn > end ? end : carriageReturn;
+            // (Looked for up to the section's end only: a search through the rest of the text for
+            // every section would cost the text's length times the sections.)
+            const auto* carriageReturn = static_cast<const char*> (std::memchr (text.data() + i, '\r', end - i));
+            const auto runEnd = carriageReturn == nullptr ? end : (size_t) (carriageReturn - text.data());
             found->chars.append (text.data() + i, runEnd - i);
             i = runEnd;
 
