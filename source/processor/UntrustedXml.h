@@ -34,16 +34,18 @@
 // which the framework's value trees make of it), and more than maxUntrustedXmlMarkupBytes of
 // markup (the tags, without their attribute values, and whatever stands outside the root element).
 // Quoril's own documents use about forty names, sixty elements, two hundred attributes, a dozen
-// on one element, three levels and three kilobytes of markup.
+// on one element, three levels and three kilobytes of markup. At the limits, a document costs the
+// reader and what reads its tree a few milliseconds; of all, the distinct names cost the most once
+// the pool holds many names from earlier loads, each new one moving all that sort after it.
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t numBytes,
                                                      bool wholeDocument = false);
 
 constexpr size_t maxUntrustedXmlBytes = 1 << 20;
 constexpr int maxUntrustedXmlDepth = 32;
 constexpr int maxUntrustedXmlElements = 1024;
-constexpr int maxUntrustedXmlAttributes = 128;
+constexpr int maxUntrustedXmlAttributes = 64;
 constexpr int maxUntrustedXmlDocumentAttributes = 2048;
-constexpr int maxUntrustedXmlNames = 256;
+constexpr int maxUntrustedXmlNames = 128;
 constexpr size_t maxUntrustedXmlMarkupBytes = 128 * 1024;
 
 // An element of the most attributes can always be read: its names fit with its own.
