@@ -15,6 +15,7 @@
 #include "PoleClipboard.h"
 #include "QuorilFactoryPresetsManager.h"
 #include "SettingsFile.h"
+#include "UntrustedXml.h"
 
 class Granulizer;
 class Diffuser;
@@ -23,8 +24,9 @@ class Diffuser;
 // once, on first use, and stays fixed for the life of the library.
 const juce::String& presetsFolderPath();
 
-// A preset file larger than this is not read (a real state document is a few kilobytes).
-constexpr juce::int64 maxPresetFileBytes = 1 << 20;
+// A preset file larger than this is not read (a real state document is a few kilobytes); the
+// host's state is held to the same size.
+constexpr juce::int64 maxPresetFileBytes = (juce::int64) maxUntrustedXmlBytes;
 
 // Reads a preset file into an XML element, or returns nullptr when it is missing, not a
 // plain file, too large or not well-formed. External entities are never resolved.

@@ -32,7 +32,8 @@ void QuorilAudioProcessor::setStateInformation (const void* data, int sizeInByte
     if (textLength <= 0)
         return;
 
-    // The text ends at the data's end or at its zero byte, whichever comes first.
+    // The text ends at the data's end or at its zero byte, whichever comes first; like a preset
+    // file, a text longer than maxUntrustedXmlBytes is refused by the reader unread.
     const auto* text = static_cast<const char*> (data) + 8;
     auto xml = parseUntrustedXml (text, (size_t) juce::jmin (sizeInBytes - 8, textLength));
     if (xml == nullptr)

@@ -1,6 +1,7 @@
 // libFuzzer target: feeds arbitrary bytes to the reader of outside XML and through each place that
 // reads outside text: the state restore, a preset file, a MIDI map file and the settings file.
-// Where the reader accepts a document, the framework's own reader must read the same tree from it.
+// Where the reader accepts a document, the tree must be within the reader's limits and the
+// framework's own reader must read the same tree from it.
 // Built with -DQUORIL_BUILD_FUZZERS=ON and clang; run with tests/fuzz/xml.dict and the corpus in
 // tests/fuzz/corpus/xml_reader.
 #include "orvn/CCMapperUIManager.h"
@@ -8,8 +9,10 @@
 #include "processor/UntrustedXml.h"
 
 #include <cstdio>
+#include <cctype>
 #include <cstdlib>
 #include <cstring>
+#include <set>
 #include <unistd.h>
 
 namespace
@@ -46,11 +49,47 @@ bool hasOnlyPlainBytes (const uint8_t* data, size_t size)
     return true;
 }
 
+// A character reference the framework's reader cuts short: it reads at most 8 hexadecimal or 12
+// decimal digits and goes on after the cut as if the rest were text (so "&#x0000000041;" gives
+// "1;" where XML means "A"). Comments and processing instructions hold no references.
+bool hasReferenceTooLongForTheFramework (std::string_view text)
+{
+    for (size_t i = 0; i < text.size(); ++i)
+    {
+        for (auto [opener, closer] : { std::pair<std::string_view, std::string_view> { "<!--", "-->" }, { "<?", "?>" } })
+        {
+            if (text.compare (i, opener.size(), opener) == 0)
+            {
+                const auto end = text.find (closer, i + opener.size());
+                i = end == std::string_view::npos ? text.size() : end + closer.size() - 1;
+                break;
+            }
+        }
+
+        if (i >= text.size() || text.compare (i, 2, "&#") != 0)
+            continue;
+
+        auto j = i + 2;
+        const bool hex = j < text.size() && (text[j] == 'x' || text[j] == 'X');
+        const auto firstDigit = hex ? ++j : j;
+
+        while (j < text.size() && (hex ? std::isxdigit ((unsigned char) text[j]) : std::isdigit ((unsigned char) text[j])))
+            ++j;
+
+        if (j < text.size() && text[j] == ';' && j - firstDigit > (hex ? 8u : 12u))
+            return true;
+    }
+    return false;
+}
+
 // Where both readers are sure to mean the same: plain ASCII text without CDATA sections (in which
-// the framework keeps carriage returns that XML turns into line feeds).
+// the framework keeps carriage returns that XML turns into line feeds) and without a reference the
+// framework cuts short.
 void compareWithFramework (const uint8_t* data, size_t size, const juce::XmlElement& ours)
 {
-    if (! hasOnlyPlainBytes (data, size) || std::string_view ((const char*) data, size).find ("CDATA") != std::string_view::npos)
+    const std::string_view text ((const char*) data, size);
+
+    if (! hasOnlyPlainBytes (data, size) || text.find ("CDATA") != std::string_view::npos || hasReferenceTooLongForTheFramework (text))
         return;
 
     const auto theirs = juce::parseXML (juce::String::fromUTF8 ((const char*) data, (int) size));
@@ -63,21 +102,54 @@ void compareWithFramework (const uint8_t* data, size_t size, const juce::XmlElem
     }
 }
 
-int depthOf (const juce::XmlElement& root)
+// What the reader's limits count in a tree it gave: the nesting of elements (a text element is
+// no level of its own), elements (text elements among them), attributes on one element and in
+// all, and distinct names (the name after a "base64:" prefix among them).
+struct Counts
 {
-    int deepest = 0;
+    int depth = 0, elements = 0, attributesOnElement = 0, attributes = 0;
+    std::set<juce::String> names;
+};
+
+Counts countsOf (const juce::XmlElement& root)
+{
+    Counts counts;
     std::vector<std::pair<const juce::XmlElement*, int>> pending { { &root, 1 } };
 
     while (! pending.empty())
     {
         const auto [element, depth] = pending.back();
         pending.pop_back();
-        deepest = juce::jmax (deepest, depth);
+        ++counts.elements;
+
+        if (element->isTextElement())
+            continue;
+
+        counts.depth = juce::jmax (counts.depth, depth);
+        counts.attributesOnElement = juce::jmax (counts.attributesOnElement, element->getNumAttributes());
+        counts.attributes += element->getNumAttributes();
+        counts.names.insert (element->getTagName());
+
+        for (int i = 0; i < element->getNumAttributes(); ++i)
+        {
+            const auto name = element->getAttributeName (i);
+            counts.names.insert (name);
+            if (name.startsWith ("base64:") && name.length() > 7)
+                counts.names.insert (name.substring (7));
+        }
 
         for (auto* child : element->getChildIterator())
             pending.push_back ({ child, depth + 1 });
     }
-    return deepest;
+    return counts;
+}
+
+bool isWithinLimits (const juce::XmlElement& root)
+{
+    const auto counts = countsOf (root);
+    return counts.depth <= maxUntrustedXmlDepth && counts.elements <= maxUntrustedXmlElements
+        && counts.attributesOnElement <= maxUntrustedXmlAttributes && counts.attributes <= maxUntrustedXmlDocumentAttributes
+        && (int) counts.names.size() <= maxUntrustedXmlNames;
 }
 } // namespace
 
@@ -134,7 +206,7 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     // The reader itself.
     if (auto xml = parseUntrustedXml (data, size))
     {
-        if (depthOf (*xml) > maxUntrustedXmlDepth)
+        if (! isWithinLimits (*xml))
             std::abort();
 
         compareWithFramework (data, size, *xml);

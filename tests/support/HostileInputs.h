@@ -1,11 +1,13 @@
 #pragma once
 
-// Texts that once crashed, hung or over-read the XML reading of saved states, presets, MIDI slots,
-// map files and the settings file, with their neighbours: each must be refused quickly, changing
-// nothing, or (settings files) read safely.
+// Texts that once crashed, hung, over-read or took seconds in the XML reading of saved states,
+// presets, MIDI slots, map files and the settings file, with their neighbours: each must be
+// refused quickly, changing nothing, or (settings files) read safely. Beside them, the costliest
+// documents within the reader's limits, for the benchmark.
 
 #include "processor/UntrustedXml.h"
 
+#include <algorithm>
 #include <chrono>
 #include <string>
 #include <vector>
@@ -27,6 +29,223 @@ inline std::string repeated (const std::string& text, int times)
     return result;
 }
 
+//==============================================================================
+// Documents that cost the reader, and what the plug-in does with what it reads, the most: each
+// fills the given number of bytes (a file's limit by default).
+constexpr size_t fileBytes = maxUntrustedXmlBytes;
+
+// The index-th of the names of the given width, in ascending order (as the framework compares
+// names: digits, then capitals, '_', small letters).
+inline std::string nameAt (int index, int width)
+{
+    static const std::string first = "ABCDEFGHIJKLMNOPQRSTUVWXYZ_abcdefghijklmnopqrstuvwxyz";
+    static const std::string rest = "0123456789" + first;
+    std::string name ((size_t) width, ' ');
+
+    for (int i = width; --i > 0;)
+    {
+        name[(size_t) i] = rest[(size_t) (index % (int) rest.size())];
+        index /= (int) rest.size();
+    }
+    name[0] = first[(size_t) (index % (int) first.size())];
+    return name;
+}
+
+// As many empty elements of distinct three-letter names as fit, in falling order: each new name
+// sorts before every name read so far.
+inline std::string fallingNames (size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril>", close = "</Quoril>";
+    const auto count = (int) ((bytes - open.size() - close.size()) / 6);
+    std::string text = open;
+    text.reserve (bytes);
+    for (int i = count; --i >= 0;)
+        text += "<" + nameAt (i, 3) + "/>";
+    return text + close;
+}
+
+// Elements of perElement attributes each, as many as fit, with names distinct throughout the
+// document and in falling order (or the same names on every element).
+inline std::string attributeNames (int perElement, bool distinct = true, size_t bytes = fileBytes)
+{
+    const std::string open = "<Quoril>", close = "</Quoril>";
+    const auto width = perElement * 7 + 5;
+    const auto count = (int) ((bytes - open.size() - close.size()) / (size_t) width);
+    std::string text = open;
+    text.reserve (bytes);
+    for (int e = 0; e < count; ++e)
+    {
+        text += "<e";
+        for (int a = 0; a < perElement; ++a)
+            text += " " + nameAt (distinct ? (count - e) * perElement - 1 - a : a, 3) + "=\"\"";
+        text += "/>";
+    }
+    return text + close;
+}
+
+// One attribute value, comment, text run, CDATA section, name or processing instruction of the
+// whole size.
+inline std::string filled (const std::string& open, char c, const std::string& close, size_t bytes)
+{
+    return open + std::string (bytes - open.size() - close.size(), c) + close;
+}
+
+inline std::string bigValue (char c = 'v', size_t bytes = fileBytes) { return filled ("<Quoril a=\"", c, "\"/>", bytes); }
+inline std::string bigComment (size_t bytes = fileBytes) { return filled ("<Quoril><!--", 'c', "--></Quoril>", bytes); }
+inline std::string bigText (char c = 't', size_t bytes = fileBytes) { return filled ("<Quoril>x", c, "</Quoril>", bytes); }
+inline std::string bigCdata (size_t bytes = fileBytes) { return filled ("<Quoril><![CDATA[", 'c', "]]></Quoril>", bytes); }
+inline std::string longName (size_t bytes = fileBytes) { return filled ("<Quoril><n", 'n', "/></Quoril>", bytes); }
+inline std::string longInstruction (size_t bytes = fileBytes) { return filled ("<?i ", 'i', "?><Quoril/>", bytes); }
+
+// As many references as fit, in an attribute value or in text.
+inline std::string manyReferences (const std::string& reference, bool inValue, size_t bytes = fileBytes)
+{
+    const std::string open = inValue ? "<Quoril a=\"" : "<Quoril>", close = inValue ? "\"/>" : "</Quoril>";
+    return open + repeated (reference, (int) ((bytes - open.size() - close.size()) / reference.size())) + close;
+}
+
+//==============================================================================
+// The largest documents the reader takes: each within every limit, as costly as the limits let
+// a document be for the reader and for what reads its tree.
+
+// The most distinct names, all sorting before any name the plug-in uses: element names, or
+// "base64:" attribute names (each counting twice) with values that decode.
+inline std::string mostNames (bool base64 = false)
+{
+    std::string text = "<A>";
+    if (base64)
+    {
+        text += "<e";
+        for (int i = (maxUntrustedXmlNames - 2) / 2; --i >= 0;)
+            text += " base64:" + nameAt (i, 3) + "=\"QQ==\"";
+        return text + "/></A>";
+    }
+
+    for (int i = maxUntrustedXmlNames - 1; --i >= 0;)
+        text += "<" + nameAt (i, 3) + "/>";
+    return text + "</A>";
+}
+
+// The most attributes: elements of the most attributes each until the document holds the most,
+// then empty elements up to the most elements.
+inline std::string mostAttributes()
+{
+    std::string element = "<e";
+    for (int a = 0; a < maxUntrustedXmlAttributes; ++a)
+        element += " " + nameAt (a, 3) + "=\"" + std::to_string (a) + "\"";
+    element += "/>";
+    const int full = maxUntrustedXmlDocumentAttributes / maxUntrustedXmlAttributes;
+    return "<Quoril>" + repeated (element, full) + repeated ("<e/>", maxUntrustedXmlElements - 1 - full) + "</Quoril>";
+}
+
+// The most elements, all parameter children naming one parameter with changing values.
+inline std::string mostParameters()
+{
+    std::string text = "<Quoril>";
+    for (int i = 1; i < maxUntrustedXmlElements; ++i)
+        text += "<PARAM id=\"x_pos\" value=\"" + std::to_string ((i % 100) / 100.0) + "\"/>";
+    return text + "</Quoril>";
+}
+
+// The most elements in chains of the deepest nesting.
+inline std::string mostDeepChains()
+{
+    const auto chain = repeated ("<a>", maxUntrustedXmlDepth - 1) + repeated ("</a>", maxUntrustedXmlDepth - 1);
+    return "<Quoril>" + repeated (chain, (maxUntrustedXmlElements - 1) / (maxUntrustedXmlDepth - 1)) + "</Quoril>";
+}
+
+// Every limit reached at once, the rest of the size one attribute value.
+inline std::string mostOfAll (size_t bytes = fileBytes)
+{
+    // Names: the root's, k elements', "e", its attributes' and "Z".
+    const int k = maxUntrustedXmlNames - maxUntrustedXmlAttributes - 2;
+    std::string text = "<A>";
+    for (int i = 0; i < k; ++i)
+        text += "<" + nameAt (i, 3) + "/>";
+
+    std::string element = "<e";
+    for (int a = 0; a < maxUntrustedXmlAttributes - 1; ++a)
+        element += " " + nameAt (k + a, 3) + "=\"1\"";
+    element += "/>";
+    const int full = (maxUntrustedXmlDocumentAttributes - 1) / (maxUntrustedXmlAttributes - 1);
+    text += repeated (element, full);
+    text += repeated ("<e/>", maxUntrustedXmlElements - 2 - k - full);
+    return filled (text + "<e Z=\"", 'v', "\"/></A>", bytes);
+}
+
+// An ASCII text as UTF-16 (little-endian, with its byte-order mark).
+inline std::string utf16 (const std::string& ascii)
+{
+    std::string wide = "\xff\xfe";
+    wide.reserve (2 + 2 * ascii.size());
+    for (const auto c : ascii)
+        wide += std::string { c, '\0' };
+    return wide;
+}
+
+//==============================================================================
+// A state document that sets out_gain to 2 and is exactly at one of the reader's limits (or over
+// it by excess): each is read, and one more of what is counted is refused.
+enum class Limit { elements, attributesOnElement, documentAttributes, names, base64Names, markup, bytes };
+
+inline std::string limitDocument (Limit limit, int excess = 0)
+{
+    // Four names (Quoril, PARAM, id, value), two elements, two attributes and this much markup.
+    const std::string parameter = "<PARAM id=\"out_gain\" value=\"2\"/>";
+    const std::string close = "</Quoril>";
+    const auto markupOf = [&] (const std::string& text) { return text.size() - std::string ("out_gain2").size(); };
+    std::string text = "<Quoril>" + parameter;
+
+    const auto attributes = [] (int first, int count, const char* prefix = "")
+    {
+        std::string list;
+        for (int a = first; a < first + count; ++a)
+            list += std::string (" ") + prefix + "a" + std::to_string (a) + "=\"\"";
+        return list;
+    };
+
+    switch (limit)
+    {
+        case Limit::elements:
+            text += repeated ("<e/>", maxUntrustedXmlElements - 2 + excess);
+            break;
+
+        case Limit::attributesOnElement:
+            text += "<e" + attributes (0, maxUntrustedXmlAttributes + excess) + "/>";
+            break;
+
+        case Limit::documentAttributes:
+            for (int left = maxUntrustedXmlDocumentAttributes - 2 + excess; left > 0; left -= maxUntrustedXmlAttributes)
+                text += "<e" + attributes (0, std::min (left, maxUntrustedXmlAttributes)) + "/>";
+            break;
+
+        case Limit::names:
+            for (int i = 0; i < maxUntrustedXmlNames - 4 + excess; ++i)
+                text += "<n" + std::to_string (i) + "/>";
+            break;
+
+        case Limit::base64Names: // "e", and each base64 attribute its name and the name after the prefix
+        {
+            const int pairs = (maxUntrustedXmlNames - 5) / 2;
+            text += "<e" + attributes (0, pairs, "base64:");
+            for (int i = 0; i < maxUntrustedXmlNames - 5 - 2 * pairs + excess; ++i)
+                text += " b" + std::to_string (i) + "=\"\"";
+            text += "/>";
+            break;
+        }
+
+        case Limit::markup:
+            text.insert (7, std::string (maxUntrustedXmlMarkupBytes + (size_t) excess - markupOf (text + close), ' '));
+            break;
+
+        case Limit::bytes:
+            text += "<!--" + std::string (maxUntrustedXmlBytes + (size_t) excess - text.size() - close.size() - 7, 'c') + "-->";
+            break;
+    }
+
+    return text + close;
+}
+
 inline std::vector<Input> xmlInputs()
 {
     const int depth = maxUntrustedXmlDepth;
@@ -46,6 +265,15 @@ inline std::vector<Input> xmlInputs()
         { "document type naming a device", "<!DOCTYPE Quoril SYSTEM \"/dev/zero\"><Quoril>&x;</Quoril>" },
         { "entity expansion", "<!DOCTYPE Quoril [<!ENTITY a \"aaaaaaaaaa\"><!ENTITY b \"&a;&a;&a;&a;&a;&a;&a;&a;&a;&a;\">"
                               "<!ENTITY c \"&b;&b;&b;&b;&b;&b;&b;&b;&b;&b;\">]><Quoril><Metadata preset_name=\"&c;\"/></Quoril>" },
+        { "distinct names in falling order", fallingNames() },
+        { "distinct attribute names, the most on each element", attributeNames (maxUntrustedXmlAttributes) },
+        { "one element too many", limitDocument (Limit::elements, 1) },
+        { "one attribute too many on an element", limitDocument (Limit::attributesOnElement, 1) },
+        { "one attribute too many in the document", limitDocument (Limit::documentAttributes, 1) },
+        { "one distinct name too many", limitDocument (Limit::names, 1) },
+        { "one distinct name too many, as a base64 attribute", limitDocument (Limit::base64Names, 1) },
+        { "one byte too many of markup", limitDocument (Limit::markup, 1) },
+        { "one byte too many", limitDocument (Limit::bytes, 1) },
     };
 }
 

@@ -200,7 +200,8 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
     const auto nested = juce::String::repeatedString ("<a>", maxUntrustedXmlDepth) + juce::String::repeatedString ("</a>", maxUntrustedXmlDepth);
     EXPECT_NE (readBytes (bytesOf (nested)), nullptr);
     EXPECT_TRUE (hostile::returnsQuickly ([&] {
-        EXPECT_NE (readBytes (bytesOf ("<r>" + juce::String::repeatedString (attributes (maxUntrustedXmlAttributes), 150) + "</r>")), nullptr);
+        EXPECT_NE (readBytes (bytesOf ("<r>" + juce::String::repeatedString (attributes (maxUntrustedXmlAttributes),
+                                                                             maxUntrustedXmlDocumentAttributes / maxUntrustedXmlAttributes) + "</r>")), nullptr);
     }));
 
     const std::pair<const char*, std::string> refused[] = {
@@ -213,7 +214,83 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
         { "broken UTF-8", "<Quoril a=\"\xc3\"/>" },
         { "broken UTF-16 surrogate pair", std::string ("\xff\xfe<\0a\0\x3d\xd8/\0>\0", 12) },
         { "UTF-16 cut inside a pair", std::string ("\xff\xfe<\0a\0\x3d\xd8", 8) },
+        // What XML forbids in the values, text, comments and CDATA sections that expat never sees.
+        { "undefined entity in a value", "<Quoril a=\"&e;\"/>" },
+        { "ampersand alone in a value", "<Quoril a=\"a & b\"/>" },
+        { "decimal reference with a letter", "<Quoril>&#6a;</Quoril>" },
+        { "control character in text", "<Quoril>a\x01</Quoril>" },
+        { "control character in a value", "<Quoril a=\"\x1f\"/>" },
+        { "control character in a comment", "<Quoril><!-- \x0b --></Quoril>" },
+        { "control character in a CDATA section", "<Quoril><![CDATA[\x0c]]></Quoril>" },
+        { "U+FFFF in text", "<Quoril>\xef\xbf\xbf</Quoril>" },
+        { "U+FFFE in a value", "<Quoril a='\xef\xbf\xbe'/>" },
+        { "CDATA end in text", "<Quoril>a]]>b</Quoril>" },
+        { "double hyphen in a comment", "<Quoril><!-- a -- b --></Quoril>" },
+        { "comment ending in three hyphens", "<Quoril><!-- a ---></Quoril>" },
+        { "unterminated comment", "<Quoril><!-- a </Quoril>" },
+        { "unterminated CDATA section", "<Quoril><![CDATA[ a </Quoril>" },
+        { "document type inside the root", "<Quoril><!DOCTYPE x></Quoril>" },
     };
     for (const auto& [what, text] : refused)
         EXPECT_EQ (readBytes (text), nullptr) << what;
+
+    EXPECT_NE (readBytes ("<Quoril/>x"), nullptr);
+    EXPECT_EQ (parseUntrustedXml ("<Quoril/>x", 10, true), nullptr);
+}
+
+// A document at each limit is read, through the reader, as a host's state and as a preset file;
+// one more of what the limit counts is refused by each, changing nothing.
+TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
+{
+    using hostile::Limit;
+    const std::pair<Limit, const char*> limits[] = {
+        { Limit::elements, "elements" }, { Limit::attributesOnElement, "attributes on an element" },
+        { Limit::documentAttributes, "attributes in the document" }, { Limit::names, "distinct names" },
+        { Limit::base64Names, "distinct names with base64 attributes" }, { Limit::markup, "markup" }, { Limit::bytes, "bytes" },
+    };
+    const auto file = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("limit.qpst");
+
+    for (const auto& [limit, what] : limits)
+    {
+        for (const int excess : { 0, 1 })
+        {
+            SCOPED_TRACE (std::string (what) + (excess > 0 ? ", one more" : ""));
+            const auto text = hostile::limitDocument (limit, excess);
+            const bool within = excess == 0;
+
+            const auto xml = readBytes (text);
+            ASSERT_EQ (xml != nullptr, within);
+            if (xml != nullptr)
+            {
+                EXPECT_EQ (xml->getChildByName ("PARAM")->getStringAttribute ("value"), "2");
+            }
+
+            QuorilAudioProcessor p;
+            restore (p, blobWithText (juce::String (text)));
+            EXPECT_EQ (valueOf (p, "out_gain"), within ? 2.0f : 0.0f);
+
+            ASSERT_TRUE (file.replaceWithData (text.data(), text.size()));
+            EXPECT_EQ (readPresetFile (file) != nullptr, within);
+        }
+    }
+    file.deleteFile();
+
+    // Attribute values, text, CDATA sections and comments are no markup: each may take the whole size.
+    for (const auto& [text, kept] : { std::pair { hostile::bigValue ('v', maxUntrustedXmlBytes), true },
+                                      { hostile::bigText ('t', maxUntrustedXmlBytes), true },
+                                      { hostile::bigCdata (maxUntrustedXmlBytes), true },
+                                      { hostile::bigComment (maxUntrustedXmlBytes), false } })
+    {
+        const auto xml = readBytes (text);
+        ASSERT_NE (xml, nullptr) << text.substr (0, 20);
+        const auto content = xml->getNumAttributes() > 0 ? xml->getAttributeValue (0) : xml->getAllSubText();
+        EXPECT_EQ (content.length() > (int) maxUntrustedXmlBytes - 32, kept) << text.substr (0, 20);
+    }
+
+    // The size counts up to the zero that ends the text, in UTF-16 too.
+    const auto comment = [] (size_t bytes) { return hostile::filled ("<Quoril><!--", 'c', "--></Quoril>", bytes); };
+    EXPECT_NE (readBytes (comment (maxUntrustedXmlBytes) + '\0' + comment (100)), nullptr);
+    EXPECT_NE (readBytes (hostile::utf16 (comment ((maxUntrustedXmlBytes - 2) / 2))), nullptr);
+    EXPECT_EQ (readBytes (hostile::utf16 (comment ((maxUntrustedXmlBytes - 2) / 2 + 1))), nullptr);
+    EXPECT_NE (readBytes (hostile::utf16 (comment ((maxUntrustedXmlBytes - 2) / 2)) + std::string (4, '\0') + "junk"), nullptr);
 }
