@@ -130,35 +130,6 @@ bool audioKeepsRunning (const AudioThread& audio)
     return true;
 }
 
-// A plug-in window as a DAW opens one: the host's editor for the plug-in's view as its content.
-class HostWindow : public juce::DocumentWindow
-{
-public:
-    explicit HostWindow (juce::AudioProcessorEditor* editor)
-        : DocumentWindow ("Quoril", juce::Colours::black, 0)
-    {
-        setUsingNativeTitleBar (true);
-        setContentOwned (editor, true);
-        setTopLeftPosition (10, 10);
-        setVisible (true);
-    }
-
-    // JUCE's XEmbedComponent, which holds the plug-in's view in the host's editor, answers each
-    // resize of that view with a MessageManager::callAsync that points at itself, unguarded: deleted
-    // before that call runs, it would be read after it is freed. So the window leaves the screen,
-    // lets the calls already posted run, and only then deletes the editor (and the plug-in's view).
-    ~HostWindow() override
-    {
-        setVisible (false);
-        bool reached = false;
-        juce::MessageManager::callAsync ([&reached] { reached = true; });
-        while (! reached)
-            testsupport::runMessageLoop (1);
-    }
-
-    juce::AudioProcessorEditor& editor() { return *dynamic_cast<juce::AudioProcessorEditor*> (getContentComponent()); }
-};
-
 std::unique_ptr<HostWindow> openEditor (juce::AudioPluginInstance& instance)
 {
     auto* editor = instance.createEditorIfNeeded();

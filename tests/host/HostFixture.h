@@ -3,6 +3,8 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 #include <gtest/gtest.h>
 
+#include "support/MessageLoop.h"
+
 #include <algorithm>
 #include <cstring>
 #include <memory>
@@ -59,4 +61,33 @@ inline bool stateHolds (juce::AudioPluginInstance& instance, const char* text)
     const auto* end = begin + blob.getSize();
     return std::search (begin, end, text, text + std::strlen (text)) != end;
 }
+
+// A plug-in window as a DAW opens one: the host's editor for the plug-in's view as its content.
+class HostWindow : public juce::DocumentWindow
+{
+public:
+    explicit HostWindow (juce::AudioProcessorEditor* editor)
+        : DocumentWindow ("Quoril", juce::Colours::black, 0)
+    {
+        setUsingNativeTitleBar (true);
+        setContentOwned (editor, true);
+        setTopLeftPosition (10, 10);
+        setVisible (true);
+    }
+
+    // JUCE's XEmbedComponent, which holds the plug-in's view in the host's editor, answers each
+    // resize of that view with a MessageManager::callAsync that points at itself, unguarded: deleted
+    // before that call runs, it would be read after it is freed. So the window leaves the screen,
+    // lets the calls already posted run, and only then deletes the editor (and the plug-in's view).
+    ~HostWindow() override
+    {
+        setVisible (false);
+        bool reached = false;
+        juce::MessageManager::callAsync ([&reached] { reached = true; });
+        while (! reached)
+            testsupport::runMessageLoop (1);
+    }
+
+    juce::AudioProcessorEditor& editor() { return *dynamic_cast<juce::AudioProcessorEditor*> (getContentComponent()); }
+};
 } // namespace quoril::hosttest

@@ -33,27 +33,6 @@ struct TickCounter : juce::Timer
     int ticks = 0;
 };
 
-// The plug-in's view in a host window; the host's pending calls run before the view goes (see
-// HostEditorTests.cpp).
-struct HostWindow : juce::DocumentWindow
-{
-    explicit HostWindow (juce::AudioProcessorEditor* editor) : DocumentWindow ("Quoril", juce::Colours::black, 0)
-    {
-        setUsingNativeTitleBar (true);
-        setContentOwned (editor, true);
-        setTopLeftPosition (10, 10);
-        setVisible (true);
-    }
-
-    ~HostWindow() override
-    {
-        setVisible (false);
-        bool reached = false;
-        juce::MessageManager::callAsync ([&reached] { reached = true; });
-        while (! reached)
-            pump (1);
-    }
-};
 } // namespace
 
 // The user opens the footer's main menu and leaves it open. A menu that ran a message loop of its
