@@ -32,7 +32,7 @@
 // maxUntrustedXmlDocumentAttributes in the document, more than maxUntrustedXmlNames distinct
 // element and attribute names (a "base64:" attribute name counts the name after the prefix too,
 // which the framework's value trees make of it), and more than maxUntrustedXmlMarkupBytes of
-// markup (the tags, without their attribute values, and whatever stands outside the root element).
+// markup (the tags, without their attribute values, and whatever follows the root element).
 // Quoril's own documents use about forty names, sixty elements, two hundred attributes, a dozen
 // on one element, three levels and three kilobytes of markup. At the limits, a document costs the
 // reader and what reads its tree a few milliseconds; of all, the distinct names cost the most once
