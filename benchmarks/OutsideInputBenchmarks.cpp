@@ -77,6 +77,11 @@ const Document documents[] = {
                                                     "--></Quoril>", hostile::fileBytes); } },
     { "TextEntities", [] { return hostile::manyReferences ("&amp;", false); } },
     { "TextLines", [] { return hostile::bigText ('\n'); } },
+    { "TextReturns", [] { return hostile::bigText ('\r'); } },
+    { "TextBrackets", [] { return hostile::bigText (']'); } },
+    { "CdataLinesThenReturns", [] { return hostile::cdataLinesThenReturns(); } },
+    { "CjkPrefix333", [] { return hostile::sharedPrefixNames (333, 127); } },
+    { "CjkNames127", [] { return hostile::sharedPrefixNames ((int) ((hostile::fileBytes - 17) / 127 - 5) / 3, 127); } },
     { "LongName", [] { return hostile::longName(); } },
     { "LongInstruction", [] { return hostile::longInstruction(); } },
     { "MostNames", [] { return hostile::mostNames(); } },
@@ -85,7 +90,7 @@ const Document documents[] = {
     { "MostParameters", [] { return hostile::mostParameters(); } },
     { "MostDeepChains", [] { return hostile::mostDeepChains(); } },
     { "MostOfAll", [] { return hostile::mostOfAll(); } },
-    { "FallingNames4MiB", [] { return hostile::fallingNames (4 * hostile::fileBytes); } },
+    { "FallingNamesOverCap", [] { return hostile::fallingNames (4 * hostile::fileBytes); } },
 };
 
 const std::string& bytesOf (const Document& document)
@@ -216,7 +221,7 @@ void run (benchmark::State& state, Entry entry, const Document* document, int pr
         for (const auto& document : documents)
         {
             // Only the host's state has no file behind it, so only it could be larger.
-            if (std::string (document.name).find ("4MiB") != std::string::npos && entry != Entry::stateRestore)
+            if (std::string (document.name).find ("OverCap") != std::string::npos && entry != Entry::stateRestore)
                 continue;
 
             for (const auto& [primed, poolName] : { std::pair<int, const char*> { 0, "Fresh" }, { 32768, "Pool32k" }, { 175000, "Pool175k" } })

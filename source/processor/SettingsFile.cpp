@@ -1,6 +1,7 @@
 #include "SettingsFile.h"
 
 #include "AtomicFileWrite.h"
+#include "PlainFile.h"
 #include "UntrustedXml.h"
 
 #include <cstdio>

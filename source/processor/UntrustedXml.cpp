@@ -2,29 +2,17 @@
 
 #include <expat.h>
 
-#include <array>
+#include <algorithm>
 #include <climits>
+#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
-#include <tuple>
 #include <vector>
-
-#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
- #include <cerrno>
- #include <fcntl.h>
- #include <sys/stat.h>
- #include <unistd.h>
-#endif
 
 namespace
 {
 //==============================================================================
-bool isSpace (char c) noexcept
-{
-    return c == ' ' || (c >= 9 && c <= 13);
-}
-
 // The character's UTF-8 bytes at out; returns how many.
 size_t encodeUtf8 (juce::uint32 c, char* out) noexcept
 {
@@ -54,20 +42,6 @@ size_t encodeUtf8 (juce::uint32 c, char* out) noexcept
     }
 
     return n;
-}
-
-void appendUtf8 (std::string& out, juce::uint32 c)
-{
-    char bytes[4];
-    out.append (bytes, encodeUtf8 (c, bytes));
-}
-
-int hexDigitValue (char c) noexcept
-{
-    if (c >= '0' && c <= '9') return c - '0';
-    if (c >= 'a' && c <= 'f') return c - 'a' + 10;
-    if (c >= 'A' && c <= 'F') return c - 'A' + 10;
-    return -1;
 }
 
 // Text after a UTF-16 byte-order mark, as UTF-8, up to a zero unit. A broken surrogate pair
@@ -123,621 +97,141 @@ bool utf16ToUtf8 (const unsigned char* bytes, size_t numBytes, std::string& out)
     return true;
 }
 
-// Well-formed UTF-8 throughout: the parts skipped here before expat sees the text (and the rest
-// of the settings file, which the framework reads again) must not hold a broken sequence either,
-// as the framework's reader steps over one past the end of its text.
-bool isWellFormedUtf8 (const char* text, size_t length) noexcept
-{
-    const auto* bytes = reinterpret_cast<const unsigned char*> (text);
-
-    for (size_t i = 0; i < length;)
-    {
-        // Plain ASCII, eight bytes at a time.
-        if (length - i >= 8)
-        {
-            juce::uint64 word;
-            std::memcpy (&word, bytes + i, 8);
-
-            if ((word & 0x8080808080808080ull) == 0)
-            {
-                i += 8;
-                continue;
-            }
-        }
-
-        const auto lead = bytes[i];
-
-        if (lead < 0x80)
-        {
-            ++i;
-            continue;
-        }
-
-        size_t extra = 0;
-        unsigned char low = 0x80, high = 0xbf;
-
-        if (lead >= 0xc2 && lead <= 0xdf)      extra = 1;
-        else if (lead == 0xe0)                 extra = 2, low = 0xa0;
-        else if (lead == 0xed)                 extra = 2, high = 0x9f;
-        else if (lead >= 0xe1 && lead <= 0xef) extra = 2;
-        else if (lead == 0xf0)                 extra = 3, low = 0x90;
-        else if (lead == 0xf4)                 extra = 3, high = 0x8f;
-        else if (lead >= 0xf1 && lead <= 0xf3) extra = 3;
-        else                                   return false;
-
-        if (length - i <= extra || bytes[i + 1] < low || bytes[i + 1] > high)
-            return false;
-
-        for (size_t k = 2; k <= extra; ++k)
-            if ((bytes[i + k] & 0xc0) != 0x80)
-                return false;
-
-        i += extra + 1;
-    }
-
-    return true;
-}
-
 //==============================================================================
-// What the text pass takes out of the document: every attribute value, and the text, CDATA
-// sections and comments inside the root element. Values and text are decoded (references
-// expanded, line ends in text made line feeds) into one buffer, in document order.
-struct Content
-{
-    struct Piece
-    {
-        size_t first, size; // in chars
-    };
-
-    // Text or a CDATA section that comes before the element event (a start or an end of an
-    // element, as expat reports them) numbered event.
-    struct Text
-    {
-        size_t event;
-        Piece piece;
-        bool cdata;
-    };
-
-    std::string chars;
-    std::vector<Piece> values;
-    std::vector<Text> texts;
-};
-
-// One pass over the text, before expat sees any of it. Expat is given the markup alone, with
-// every attribute value emptied and nothing between the tags inside the root element, so that
-// the time it takes is bounded by the number of tags and attributes, which the limits bound;
-// what it no longer sees is checked here as it would have checked it.
-//
-// Where it differs from XML, it reads as the framework's reader does: attribute values keep white
-// space, line ends and '<' as they are, references to characters that XML forbids (which the
-// framework writes for control characters) are expanded, and a hexadecimal reference may be
-// written "&#X". Before the root element and after it, the text is left to expat as it is.
-class TextPass
+// The framework's writer puts control characters, U+FFFE and U+FFFF as character references,
+// which XML forbids and expat refuses; its reader expands them, and reads "&#0;" as nothing.
+// Expat is given each such reference as one to a noncharacter that stands in for it (U+FDD0 plus
+// a control character's code, U+1FFFE and U+1FFFF), and values and text are kept with the
+// stand-ins turned back. A document that holds a stand-in itself beside a reference to turn is
+// refused: it would be read ambiguously, and no real document holds one.
+class ForbiddenReferences
 {
 public:
-    TextPass (std::string_view textToUse, bool wholeDocumentToUse)
-        : text (textToUse), wholeDocument (wholeDocumentToUse)
+    // The text as expat is to read it: the same text when no reference is turned (nothing is
+    // copied then). False when the document is refused.
+    bool apply (std::string_view text, std::string_view& parsed)
     {
-    }
+        bool holdsStandIn = false;
+        size_t copied = 0;
 
-    // The markup for expat, or false when the text is refused already.
-    bool run (std::string& markup, Content& content)
-    {
-        if (! skipProlog())
-            return false;
-
-        out = &markup;
-        found = &content;
-        copied = pos;
-        found->chars.reserve (text.size() - pos);
-
-        while (pos < text.size())
+        for (auto at = text.find ("&#"); at != std::string_view::npos; at = text.find ("&#", at + 2))
         {
-            if (depth == 0)
-            {
-                if (rootClosed && ! wholeDocument)
-                    break; // the framework's reader reads nothing after the root element either
+            auto i = at + 2;
+            const bool hex = i < text.size() && text[i] == 'x';
+            i += hex ? 1u : 0u;
+            const auto firstDigit = i;
+            juce::uint32 value = 0;
 
-                if (! outside())
-                    return false;
-            }
-            else if (! inside())
+            for (; i < text.size(); ++i)
             {
-                return false;
+                const auto digit = hex ? juce::CharacterFunctions::getHexDigitValue ((juce::juce_wchar) (unsigned char) text[i])
+                                       : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
+                if (digit < 0)
+                    break;
+
+                value = juce::jmin (value * (hex ? 16u : 10u) + (juce::uint32) digit, 0x110000u);
             }
 
-            if (out->size() + (pos - copied) > maxUntrustedXmlMarkupBytes)
-                return false;
+            if (i == firstDigit || i >= text.size() || text[i] != ';')
+                continue;
+
+            holdsStandIn = holdsStandIn || standsIn (value);
+            const auto standIn = standInFor (value);
+
+            if (standIn == 0)
+                continue;
+
+            char reference[16];
+            const auto length = std::snprintf (reference, sizeof (reference), "&#x%X;", (unsigned) standIn);
+            copy.append (text.data() + copied, at - copied).append (reference, (size_t) length);
+            copied = i + 1;
+            shifts.push_back ({ copy.size(), copy.size() - copied });
         }
 
-        flushText();
-        out->append (text.data() + copied, pos - copied);
-        return true;
+        if (shifts.empty())
+        {
+            parsed = text;
+            return true;
+        }
+
+        // A stand-in written as it is: U+FDD0 to U+FDEF, U+1FFFE or U+1FFFF in UTF-8.
+        for (auto at = text.find ('\xef'); ! holdsStandIn && at != std::string_view::npos; at = text.find ('\xef', at + 1))
+            holdsStandIn = at + 2 < text.size() && text[at + 1] == '\xb7' && isFdStandIn ((unsigned char) text[at + 2]);
+
+        holdsStandIn = holdsStandIn || text.find ("\xf0\x9f\xbf\xbe") != std::string_view::npos
+                                    || text.find ("\xf0\x9f\xbf\xbf") != std::string_view::npos;
+
+        copy.append (text.data() + copied, text.size() - copied);
+        parsed = copy;
+        return ! holdsStandIn;
+    }
+
+    // Where a position in the text expat reads stands in the text given.
+    size_t originalOffset (size_t at) const
+    {
+        const auto next = std::upper_bound (shifts.begin(), shifts.end(), at, [] (size_t a, const Shift& s) { return a < s.end; });
+        return next == shifts.begin() ? at : at - std::prev (next)->growth;
+    }
+
+    // Expat's UTF-8 appended to out, with the stand-ins turned back.
+    void appendRestored (std::string& out, const char* s, size_t length) const
+    {
+        if (shifts.empty())
+        {
+            out.append (s, length);
+            return;
+        }
+
+        const auto* b = reinterpret_cast<const unsigned char*> (s);
+
+        for (size_t i = 0; i < length;)
+        {
+            if (length - i >= 3 && b[i] == 0xef && b[i + 1] == 0xb7 && isFdStandIn (b[i + 2]))
+            {
+                if (b[i + 2] != 0x90) // "&#0;" stands for nothing
+                    out += (char) (b[i + 2] - 0x90);
+                i += 3;
+            }
+            else if (length - i >= 4 && b[i] == 0xf0 && b[i + 1] == 0x9f && b[i + 2] == 0xbf && (b[i + 3] & 0xfe) == 0xbe)
+            {
+                out.append ("\xef\xbf").push_back ((char) b[i + 3]);
+                i += 4;
+            }
+            else
+            {
+                out += s[i++];
+            }
+        }
     }
 
 private:
-    std::string_view text;
-    const bool wholeDocument;
-    size_t pos = 0, copied = 0;
-    std::string* out = nullptr;
-    Content* found = nullptr;
-    int depth = 0, sections = 0; // start tags and CDATA sections: elements each
-    size_t events = 0;
-    bool rootClosed = false;
-    size_t textStart = 0;
-    bool inText = false;
-
-    enum Stop : unsigned char { plain = 0, markupStart, reference, lineEnd, bracket, forbidden, maybeNonCharacter, quote };
-
-    // What the content and value scans stop at.
-    static const std::array<Stop, 256>& stops (bool inValue)
+    // Where a turned reference ends in the text expat reads, and how much longer that text is
+    // there than the text given.
+    struct Shift
     {
-        static const auto tables = []
-        {
-            std::array<std::array<Stop, 256>, 2> t {};
-            for (auto& row : t)
-            {
-                for (int c = 1; c < 0x20; ++c)
-                    if (c != '\t' && c != '\n' && c != '\r')
-                        row[(size_t) c] = forbidden;
-                row['&'] = reference;
-                row[0xef] = maybeNonCharacter;
-            }
-            t[0]['<'] = markupStart;
-            t[0]['\r'] = lineEnd;
-            t[0][']'] = bracket;
-            t[1]['"'] = quote;
-            t[1]['\''] = quote;
-            return t;
-        }();
-        return tables[inValue ? 1 : 0];
+        size_t end, growth;
+    };
+
+    std::string copy;
+    std::vector<Shift> shifts;
+
+    static juce::uint32 standInFor (juce::uint32 c) noexcept
+    {
+        if (c < 0x20 && c != '\t' && c != '\n' && c != '\r')
+            return 0xfdd0 + c;
+
+        return c == 0xfffe || c == 0xffff ? c + 0x10000 : 0;
     }
 
-    bool startsWith (std::string_view word) const noexcept
+    static bool standsIn (juce::uint32 c) noexcept
     {
-        return text.compare (pos, word.size(), word) == 0;
+        return (c >= 0xfdd0 && c <= 0xfdef) || c == 0x1fffe || c == 0x1ffff;
     }
 
-    static bool isTagStop (char c) noexcept
+    // The last byte of U+FDD0 to U+FDEF in UTF-8 (after 0xef 0xb7).
+    static bool isFdStandIn (unsigned char lastByte) noexcept
     {
-        return c == '"' || c == '\'' || c == '>';
-    }
-
-    // U+FFFE and U+FFFF, which XML forbids as it forbids most control characters.
-    bool isNonCharacterAt (size_t i) const noexcept
-    {
-        return i + 2 < text.size() && (unsigned char) text[i + 1] == 0xbf && ((unsigned char) text[i + 2] & 0xfe) == 0xbe;
-    }
-
-    // The markup from copied up to from goes to expat; what follows up to pos does not.
-    void leaveOut (size_t from)
-    {
-        out->append (text.data() + copied, from - copied);
-        copied = pos;
-    }
-
-    // The framework's reader skips whitespace, comments and processing instructions (the
-    // declaration among them) before the root element; expat would refuse a declaration that
-    // does not stand at the very start.
-    bool skipProlog()
-    {
-        for (;;)
-        {
-            while (pos < text.size() && isSpace (text[pos]))
-                ++pos;
-
-            std::string_view opener, close;
-
-            if (startsWith ("<!--"))
-                opener = "<!--", close = "-->";
-            else if (startsWith ("<?"))
-                opener = "<?", close = "?>";
-            else
-                return true;
-
-            const auto end = text.find (close, pos + opener.size());
-
-            if (end == std::string_view::npos)
-                return false;
-
-            pos = end + close.size();
-        }
-    }
-
-    // Before the root element and after it: everything to expat, as it is, up to a tag.
-    bool outside()
-    {
-        const auto next = text.find ('<', pos);
-
-        if (next == std::string_view::npos)
-        {
-            pos = text.size();
-            return true;
-        }
-
-        pos = next;
-
-        for (auto [opener, close] : { std::pair<std::string_view, std::string_view> { "<!--", "-->" }, { "<?", "?>" } })
-        {
-            if (startsWith (opener))
-            {
-                const auto end = text.find (close, pos + opener.size());
-                pos = end == std::string_view::npos ? text.size() : end + close.size();
-                return true;
-            }
-        }
-
-        // A document type (refused by expat) or anything else that is not a tag.
-        if (startsWith ("<!"))
-        {
-            pos += 2;
-            return true;
-        }
-
-        return tag();
-    }
-
-    // Inside the root element: text, comments and CDATA sections are taken out, up to a tag.
-    bool inside()
-    {
-        const auto& stop = stops (false);
-
-        // The tag before goes to expat; nothing from here up to the next tag does.
-        out->append (text.data() + copied, pos - copied);
-        copied = pos;
-
-        while (pos < text.size())
-        {
-            const auto runStart = pos;
-
-            while (pos < text.size() && stop[(unsigned char) text[pos]] == plain)
-                ++pos;
-
-            if (pos > runStart)
-                appendText (runStart, pos);
-
-            if (pos >= text.size())
-            {
-                copied = pos;
-                return true;
-            }
-
-            switch (stop[(unsigned char) text[pos]])
-            {
-                case markupStart:
-                    if (startsWith ("<!--"))
-                    {
-                        if (! comment())
-                            return false;
-                        continue;
-                    }
-
-                    if (startsWith ("<![CDATA["))
-                    {
-                        if (! cdata())
-                            return false;
-                        continue;
-                    }
-
-                    // An instruction inside the root element (the framework's reader can loop
-                    // for ever on one that text follows, and none of its documents holds one),
-                    // or a declaration, which XML allows nowhere inside it.
-                    if (startsWith ("<?") || startsWith ("<!"))
-                        return false;
-
-                    flushText();
-                    copied = pos;
-                    return tag();
-
-                case reference:
-                    if (! readReference (true))
-                        return false;
-                    break;
-
-                case lineEnd:
-                    startText();
-                    found->chars += '\n';
-                    pos += startsWith ("\r\n") ? 2u : 1u;
-                    break;
-
-                case bracket:
-                    if (startsWith ("]]>"))
-                        return false;
-                    appendText (pos, pos + 1);
-                    ++pos;
-                    break;
-
-                case maybeNonCharacter:
-                    if (isNonCharacterAt (pos))
-                        return false;
-                    appendText (pos, pos + 1);
-                    ++pos;
-                    break;
-
-                case forbidden:
-                case quote:
-                case plain:
-                    return false;
-            }
-        }
-
-        return true;
-    }
-
-    void startText()
-    {
-        if (! inText)
-        {
-            inText = true;
-            textStart = found->chars.size();
-        }
-    }
-
-    void appendText (size_t from, size_t to)
-    {
-        if (to > from)
-        {
-            startText();
-            found->chars.append (text.data() + from, to - from);
-        }
-    }
-
-    void flushText()
-    {
-        if (inText)
-        {
-            inText = false;
-            found->texts.push_back ({ events, { textStart, found->chars.size() - textStart }, false });
-        }
-    }
-
-    // At "<!--": the comment is left out, text around it read as one. "--" may only end it.
-    bool comment()
-    {
-        const auto end = text.find ("--", pos + 4);
-
-        if (end == std::string_view::npos || end + 2 >= text.size() || text[end + 2] != '>')
-            return false;
-
-        if (! hasOnlyXmlCharacters (pos + 4, end))
-            return false;
-
-        pos = end + 3;
-        return true;
-    }
-
-    // At "<![CDATA[": a text element of its own, kept even when empty or blank.
-    bool cdata()
-    {
-        if (++sections > maxUntrustedXmlElements)
-            return false;
-
-        flushText();
-        const auto end = text.find ("]]>", pos + 9);
-
-        if (end == std::string_view::npos || ! hasOnlyXmlCharacters (pos + 9, end))
-            return false;
-
-        const auto first = found->chars.size();
-
-        for (auto i = pos + 9; i < end;)
-        {
-            // (Looked for up to the section's end only: a search through the rest of the text for
-            // every section would cost the text's length times the sections.)
-            const auto* carriageReturn = static_cast<const char*> (std::memchr (text.data() + i, '\r', end - i));
-            const auto runEnd = carriageReturn == nullptr ? end : (size_t) (carriageReturn - text.data());
-            found->chars.append (text.data() + i, runEnd - i);
-            i = runEnd;
-
-            if (i < end)
-            {
-                found->chars += '\n';
-                i += (i + 1 < end && text[i + 1] == '\n') ? 2u : 1u;
-            }
-        }
-
-        found->texts.push_back ({ events, { first, found->chars.size() - first }, true });
-        pos = end + 3;
-        return true;
-    }
-
-    bool hasOnlyXmlCharacters (size_t from, size_t to) const noexcept
-    {
-        const auto& stop = stops (false);
-
-        for (auto i = from; i < to; ++i)
-        {
-            const auto kind = stop[(unsigned char) text[i]];
-
-            if (kind == forbidden || (kind == maybeNonCharacter && isNonCharacterAt (i)))
-                return false;
-        }
-
-        return true;
-    }
-
-    // At '<' of a start or end tag: the tag goes to expat, its attribute values emptied.
-    bool tag()
-    {
-        const bool isEnd = startsWith ("</");
-        bool empty = false;
-        int numValues = 0;
-        ++pos;
-
-        for (;;)
-        {
-            // The tag's markup never runs past what is left of the markup's bound (its values,
-            // taken out, do not count).
-            const auto used = out->size() + (pos - copied);
-            const auto limit = juce::jmin (text.size(), pos + (maxUntrustedXmlMarkupBytes - juce::jmin (maxUntrustedXmlMarkupBytes, used)));
-            auto next = pos;
-
-            while (next < limit && ! isTagStop (text[next]))
-                ++next;
-
-            if (next >= limit)
-            {
-                if (limit < text.size())
-                    return false;
-
-                pos = text.size(); // cut off: expat refuses it
-                return true;
-            }
-
-            if (text[next] == '>')
-            {
-                empty = next > 0 && text[next - 1] == '/';
-                pos = next + 1;
-                break;
-            }
-
-            pos = next + 1;
-
-            if (++numValues > maxUntrustedXmlAttributes || ! value (text[next]))
-                return false;
-        }
-
-        if (isEnd)
-        {
-            ++events;
-            --depth;
-        }
-        else if (empty)
-        {
-            events += 2;
-        }
-        else
-        {
-            ++events;
-            ++depth;
-        }
-
-        if (! isEnd && (++sections > maxUntrustedXmlElements || depth > maxUntrustedXmlDepth))
-            return false;
-
-        if (depth <= 0)
-        {
-            depth = 0;
-            rootClosed = true;
-        }
-
-        return true;
-    }
-
-    // After an attribute value's opening quote: the value is taken out, up to its closing quote.
-    bool value (char quoteChar)
-    {
-        if (found->values.size() >= (size_t) maxUntrustedXmlDocumentAttributes)
-            return false;
-
-        const auto& stop = stops (true);
-        const auto start = pos;
-        const auto first = found->chars.size();
-
-        for (;;)
-        {
-            const auto runStart = pos;
-
-            while (pos < text.size() && stop[(unsigned char) text[pos]] == plain)
-                ++pos;
-
-            if (pos > runStart)
-                found->chars.append (text.data() + runStart, pos - runStart);
-
-            if (pos >= text.size())
-                return true; // cut off: expat refuses it
-
-            const auto c = text[pos];
-            const auto kind = stop[(unsigned char) c];
-
-            if (kind == quote && c == quoteChar)
-                break;
-
-            if (kind == reference)
-            {
-                if (! readReference (false))
-                    return false;
-                continue;
-            }
-
-            if (kind == forbidden || (kind == maybeNonCharacter && isNonCharacterAt (pos)))
-                return false;
-
-            found->chars += c;
-            ++pos;
-        }
-
-        found->values.push_back ({ first, found->chars.size() - first });
-        leaveOut (start);
-        ++pos; // the closing quote goes to expat
-        return true;
-    }
-
-    // At '&': the character a reference stands for, appended to the text or value being read;
-    // false for anything but the five entities XML defines and a character reference to a
-    // character (or a zero, which the framework's reader reads as nothing).
-    bool readReference (bool intoText)
-    {
-        if (pos + 1 >= text.size() || text[pos + 1] != '#')
-        {
-            std::string_view name;
-            char c = 0;
-
-            switch (pos + 1 < text.size() ? text[pos + 1] : 0)
-            {
-                case 'a': std::tie (name, c) = startsWith ("&amp;") ? std::pair { "&amp;", '&' } : std::pair { "&apos;", '\'' }; break;
-                case 'l': name = "&lt;", c = '<'; break;
-                case 'g': name = "&gt;", c = '>'; break;
-                case 'q': name = "&quot;", c = '"'; break;
-                default: return false;
-            }
-
-            if (! startsWith (name))
-                return false;
-
-            if (intoText)
-                startText();
-
-            found->chars += c;
-            pos += name.size();
-            return true;
-        }
-
-        auto i = pos + 2;
-        const bool hex = i < text.size() && (text[i] == 'x' || text[i] == 'X');
-
-        if (hex)
-            ++i;
-
-        juce::uint32 value = 0;
-        size_t digits = 0;
-
-        for (; i < text.size() && text[i] != ';'; ++i, ++digits)
-        {
-            const int digit = hex ? hexDigitValue (text[i]) : (text[i] >= '0' && text[i] <= '9' ? text[i] - '0' : -1);
-
-            if (digit < 0)
-                return false;
-
-            value = value * (hex ? 16u : 10u) + (juce::uint32) digit;
-
-            if (value > 0x10ffff)
-                return false;
-        }
-
-        if (i >= text.size() || digits == 0)
-            return false;
-
-        if (intoText)
-            startText();
-
-        if (value >= 0x80)
-            appendUtf8 (found->chars, value);
-        else if (value != 0)
-            found->chars += (char) value;
-
-        pos = i + 1;
-        return true;
+        return lastByte >= 0x90 && lastByte <= 0xaf;
     }
 };
 
@@ -814,21 +308,21 @@ private:
 };
 
 //==============================================================================
-// Reads the markup from expat's callbacks, with the values and text the text pass took out,
-// into a plain record: names counted and kept once, elements in document order with their
-// parents. Nothing of the framework is made until the whole document is read and within every
-// limit; then the tree is built in one pass, one pooled name per distinct name, without
-// recursion and without walking a list of children.
+// Reads expat's callbacks into a plain record: names counted and kept once, values and text kept
+// in one buffer, elements in document order with their parents. Nothing of the framework is made
+// until the whole document is read and within every limit; then the tree is built in one pass, one
+// pooled name per distinct name, without recursion and without walking a list of children.
 class TreeBuilder
 {
 public:
-    TreeBuilder (XML_Parser p, const Content& contentToUse, bool wholeDocumentToUse)
-        : parser (p), content (contentToUse), wholeDocument (wholeDocumentToUse)
+    TreeBuilder (XML_Parser p, std::string_view sourceToUse, const ForbiddenReferences& referencesToUse, bool wholeDocumentToUse)
+        : parser (p), source (sourceToUse), references (referencesToUse), wholeDocument (wholeDocumentToUse)
     {
+        chars.reserve (source.size());
         XML_SetUserData (parser, this);
         XML_SetElementHandler (parser, startElement, endElement);
         XML_SetCharacterDataHandler (parser, characterData);
-        XML_SetCdataSectionHandler (parser, startCdata, nullptr);
+        XML_SetCdataSectionHandler (parser, startCdata, endCdata);
         XML_SetProcessingInstructionHandler (parser, processingInstruction);
         XML_SetStartDoctypeDeclHandler (parser, refuseDoctype);
         XML_SetEntityDeclHandler (parser, refuseEntity);
@@ -840,14 +334,14 @@ public:
        #endif
     }
 
-    std::unique_ptr<juce::XmlElement> parse (std::string_view markup)
+    std::unique_ptr<juce::XmlElement> parse (std::string_view text)
     {
-        if (markup.size() > (size_t) INT_MAX)
+        if (text.size() > (size_t) INT_MAX)
             return {};
 
-        const auto status = XML_Parse (parser, markup.data(), (int) markup.size(), XML_TRUE);
+        const auto status = XML_Parse (parser, text.data(), (int) text.size(), XML_TRUE);
 
-        if (failed || ! rootClosed || nextValue != content.values.size() || nextText != content.texts.size())
+        if (failed || ! rootClosed)
             return {};
 
         if (status == XML_STATUS_OK || (! wholeDocument && XML_GetErrorCode (parser) == XML_ERROR_ABORTED))
@@ -857,29 +351,36 @@ public:
     }
 
 private:
+    struct Piece
+    {
+        size_t first, size; // in chars
+    };
+
     // An element (name >= 0, its attributes at [first, first + size) in attributes) or a text
-    // element (name < 0, its text content.texts[first]).
+    // element (name < 0, its text at [first, first + size) in chars).
     struct Node
     {
         int parent, name;
-        size_t first, size;
+        Piece piece;
     };
 
     struct Attribute
     {
         int name;
-        size_t value; // in content.values
+        Piece value;
     };
 
     XML_Parser parser;
-    const Content& content;
+    const std::string_view source;
+    const ForbiddenReferences& references;
     const bool wholeDocument;
     NameTable names { maxUntrustedXmlNames };
+    std::string chars;
     std::vector<Node> nodes;
     std::vector<Attribute> attributes;
     std::vector<int> open;
-    size_t events = 0, nextValue = 0, nextText = 0;
-    bool rootClosed = false, failed = false;
+    size_t textStart = 0, cdataStart = 0;
+    bool inCdata = false, rootClosed = false, failed = false;
 
     static TreeBuilder& from (void* userData) { return *static_cast<TreeBuilder*> (userData); }
 
@@ -889,7 +390,7 @@ private:
         XML_StopParser (parser, XML_FALSE);
     }
 
-    bool addNode (int name, size_t first, size_t size)
+    bool addNode (int name, Piece piece)
     {
         if ((int) nodes.size() >= maxUntrustedXmlElements)
         {
@@ -897,13 +398,14 @@ private:
             return false;
         }
 
-        nodes.push_back ({ open.empty() ? -1 : open.back(), name, first, size });
+        nodes.push_back ({ open.empty() ? -1 : open.back(), name, piece });
         return true;
     }
 
-    static juce::String stringOf (const char* s, size_t length)
+    // Where the current event starts in the text given.
+    size_t eventOffset() const
     {
-        return juce::String (juce::CharPointer_UTF8 (s), juce::CharPointer_UTF8 (s + length));
+        return references.originalOffset ((size_t) XML_GetCurrentByteIndex (parser));
     }
 
     // As the framework's strings judge white space.
@@ -918,22 +420,23 @@ private:
         return false;
     }
 
-    // The text that comes before this element event: whitespace-only text is dropped, as the
-    // framework's reader does; a CDATA section is kept even when empty or blank.
-    bool addTexts()
+    // The text read since the last element event, comments left out, becomes a text element
+    // unless it is white space only, as the framework's reader has it.
+    bool endText()
     {
-        for (; nextText < content.texts.size() && content.texts[nextText].event == events; ++nextText)
+        const Piece piece { textStart, chars.size() - textStart };
+
+        if (piece.size > 0 && hasNonWhitespace (chars.data() + piece.first, piece.size))
         {
-            const auto& t = content.texts[nextText];
-
-            if (open.empty())
-                return false;
-
-            if ((t.cdata || hasNonWhitespace (content.chars.data() + t.piece.first, t.piece.size))
-                && ! addNode (-1, nextText, 1))
+            if (! addNode (-1, piece))
                 return false;
         }
+        else
+        {
+            chars.resize (textStart);
+        }
 
+        textStart = chars.size();
         return true;
     }
 
@@ -958,22 +461,17 @@ private:
         if (b.failed)
             return;
 
-        if ((int) b.open.size() >= maxUntrustedXmlDepth || b.rootClosed)
-            return b.fail();
-
         size_t numAttributes = 0;
         while (atts[2 * numAttributes] != nullptr)
             ++numAttributes;
 
-        if (numAttributes > (size_t) maxUntrustedXmlAttributes
-            || b.attributes.size() + numAttributes > (size_t) maxUntrustedXmlDocumentAttributes
-            || b.nextValue + numAttributes > b.content.values.size()
-            || ! b.addTexts())
+        if ((int) b.open.size() >= maxUntrustedXmlDepth || numAttributes > (size_t) maxUntrustedXmlAttributes
+            || b.attributes.size() + numAttributes > (size_t) maxUntrustedXmlDocumentAttributes || ! b.endText())
             return b.fail();
 
         const auto nameIndex = b.nameOf (name, false);
 
-        if (nameIndex < 0 || ! b.addNode (nameIndex, b.attributes.size(), numAttributes))
+        if (nameIndex < 0 || ! b.addNode (nameIndex, { b.attributes.size(), numAttributes }))
             return b.fail();
 
         for (size_t i = 0; i < numAttributes; ++i)
@@ -983,25 +481,23 @@ private:
             if (attributeName < 0)
                 return b.fail();
 
-            b.attributes.push_back ({ attributeName, b.nextValue++ });
+            const auto first = b.chars.size();
+            b.references.appendRestored (b.chars, atts[2 * i + 1], std::strlen (atts[2 * i + 1]));
+            b.attributes.push_back ({ attributeName, { first, b.chars.size() - first } });
         }
 
+        b.textStart = b.chars.size();
         b.open.push_back ((int) b.nodes.size() - 1);
-        ++b.events;
     }
 
     static void XMLCALL endElement (void* userData, const XML_Char*)
     {
         auto& b = from (userData);
 
-        if (b.failed || b.open.empty())
+        if (b.failed || ! b.endText())
             return;
 
-        if (! b.addTexts())
-            return b.fail();
-
         b.open.pop_back();
-        ++b.events;
 
         if (! b.open.empty())
             return;
@@ -1009,24 +505,48 @@ private:
         b.rootClosed = true;
 
         if (! b.wholeDocument)
-            XML_StopParser (b.parser, XML_FALSE);
+            XML_StopParser (b.parser, XML_FALSE); // the framework's reader reads nothing after it either
     }
 
-    // Inside the root element the text pass took every character out; outside it, expat
-    // refuses all but white space.
-    static void XMLCALL characterData (void* userData, const XML_Char*, int)
+    static void XMLCALL characterData (void* userData, const XML_Char* s, int length)
     {
         auto& b = from (userData);
 
-        if (! b.open.empty())
-            b.fail();
+        if (! b.inCdata && ! b.failed)
+            b.references.appendRestored (b.chars, s, (size_t) length);
     }
 
+    // A CDATA section is a text element of its own, kept even when empty or blank, as it stands
+    // in the text: the framework's reader keeps its carriage returns, which expat would make line
+    // feeds.
     static void XMLCALL startCdata (void* userData)
     {
-        from (userData).fail();
+        auto& b = from (userData);
+
+        if (b.failed || ! b.endText())
+            return;
+
+        b.inCdata = true;
+        b.cdataStart = b.eventOffset() + std::strlen ("<![CDATA[");
     }
 
+    static void XMLCALL endCdata (void* userData)
+    {
+        auto& b = from (userData);
+
+        if (b.failed)
+            return;
+
+        const auto end = b.eventOffset();
+        b.inCdata = false;
+        b.chars.append (b.source.data() + b.cdataStart, end - b.cdataStart);
+
+        if (b.addNode (-1, { b.textStart, b.chars.size() - b.textStart }))
+            b.textStart = b.chars.size();
+    }
+
+    // Skipped before the root element and refused inside it: the framework's reader can loop for
+    // ever on one that text follows, and none of its documents holds one.
     static void XMLCALL processingInstruction (void* userData, const XML_Char*, const XML_Char*)
     {
         auto& b = from (userData);
@@ -1051,9 +571,10 @@ private:
         return XML_STATUS_ERROR;
     }
 
-    juce::String stringOf (const Content::Piece& piece) const
+    juce::String stringOf (const Piece& piece) const
     {
-        return stringOf (content.chars.data() + piece.first, piece.size);
+        const auto* s = chars.data() + piece.first;
+        return juce::String (juce::CharPointer_UTF8 (s), juce::CharPointer_UTF8 (s + piece.size));
     }
 
     std::unique_ptr<juce::XmlElement> build() const
@@ -1070,7 +591,7 @@ private:
             if (id.isNull())
             {
                 const auto name = names[index];
-                id = juce::Identifier (stringOf (name.data(), name.size()));
+                id = juce::Identifier (juce::String (juce::CharPointer_UTF8 (name.data()), juce::CharPointer_UTF8 (name.data() + name.size())));
             }
 
             return id;
@@ -1083,14 +604,14 @@ private:
         {
             if (node.name < 0)
             {
-                made.emplace_back (juce::XmlElement::createTextElement (stringOf (content.texts[node.first].piece)));
+                made.emplace_back (juce::XmlElement::createTextElement (stringOf (node.piece)));
                 continue;
             }
 
             auto element = std::make_unique<juce::XmlElement> (idOf (node.name));
 
-            for (auto a = node.first; a < node.first + node.size; ++a)
-                element->setAttribute (idOf (attributes[a].name), stringOf (content.values[attributes[a].value]));
+            for (auto a = node.piece.first; a < node.piece.first + node.piece.size; ++a)
+                element->setAttribute (idOf (attributes[a].name), stringOf (attributes[a].value));
 
             made.push_back (std::move (element));
         }
@@ -1114,6 +635,11 @@ struct ParserDeleter
 {
     void operator() (XML_Parser p) const noexcept { XML_ParserFree (p); }
 };
+
+bool isXmlSpace (char c) noexcept
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n';
+}
 } // namespace
 
 //==============================================================================
@@ -1124,8 +650,7 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t nu
 
     const auto* bytes = static_cast<const unsigned char*> (data);
     std::string utf8;
-    const char* text = static_cast<const char*> (data);
-    size_t length = numBytes;
+    std::string_view text (static_cast<const char*> (data), numBytes);
 
     if (numBytes >= 2 && ((bytes[0] == 0xfe && bytes[1] == 0xff) || (bytes[0] == 0xff && bytes[1] == 0xfe)))
     {
@@ -1137,32 +662,33 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t nu
         if (end > maxUntrustedXmlBytes || ! utf16ToUtf8 (bytes, juce::jmin (numBytes, end + 2), utf8))
             return {};
 
-        text = utf8.data();
-        length = utf8.size();
+        text = utf8;
     }
     else
     {
         // Like the framework's strings, the text ends at a zero byte.
-        if (const auto* zero = std::memchr (text, 0, juce::jmin (length, maxUntrustedXmlBytes + 1)))
-            length = (size_t) (static_cast<const char*> (zero) - text);
+        if (const auto* zero = std::memchr (text.data(), 0, juce::jmin (text.size(), maxUntrustedXmlBytes + 1)))
+            text = text.substr (0, (size_t) (static_cast<const char*> (zero) - text.data()));
 
-        if (length > maxUntrustedXmlBytes)
+        if (text.size() > maxUntrustedXmlBytes)
             return {};
 
-        if (length >= 3 && bytes[0] == 0xef && bytes[1] == 0xbb && bytes[2] == 0xbf)
-        {
-            text += 3;
-            length -= 3;
-        }
+        if (text.substr (0, 3) == "\xef\xbb\xbf")
+            text.remove_prefix (3);
     }
 
-    if (! isWellFormedUtf8 (text, length))
+    // The framework's reader skips white space before the declaration, which expat takes only at
+    // the very start; a byte-order mark after it is refused by both.
+    while (! text.empty() && isXmlSpace (text.front()))
+        text.remove_prefix (1);
+
+    if (text.substr (0, 3) == "\xef\xbb\xbf")
         return {};
 
-    std::string markup;
-    Content content;
+    ForbiddenReferences references;
+    std::string_view parsed;
 
-    if (! TextPass ({ text, length }, wholeDocument).run (markup, content))
+    if (! references.apply (text, parsed))
         return {};
 
     std::unique_ptr<std::remove_pointer_t<XML_Parser>, ParserDeleter> parser (XML_ParserCreate ("UTF-8"));
@@ -1170,122 +696,5 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t nu
     if (parser == nullptr)
         return {};
 
-    return TreeBuilder (parser.get(), content, wholeDocument).parse (markup);
-}
-
-//==============================================================================
-PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBlock& block)
-{
-    block.reset();
-    maxBytes = juce::jmax ((juce::int64) 0, maxBytes);
-
-    if (file == juce::File())
-        return PlainFileRead::missing;
-
-   #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
-    const auto path = file.getFullPathName();
-    struct stat info;
-
-    if (::stat (path.toRawUTF8(), &info) != 0)
-    {
-        if (errno == ENOENT || errno == ENOTDIR)
-            return PlainFileRead::missing;
-
-        // A link that leads round in a circle names no file either.
-        if (errno == ELOOP && ::lstat (path.toRawUTF8(), &info) == 0 && S_ISLNK (info.st_mode))
-            return PlainFileRead::missing;
-
-        return PlainFileRead::unreadable;
-    }
-
-    if (! S_ISREG (info.st_mode) || info.st_size > maxBytes)
-        return PlainFileRead::notPlain;
-
-    // Opened without blocking, and looked at again: the name may have been given to a pipe since.
-    const int fd = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
-
-    if (fd < 0)
-        return errno == ENOENT ? PlainFileRead::missing : PlainFileRead::unreadable;
-
-    auto result = PlainFileRead::read;
-    size_t total = 0;
-
-    if (::fstat (fd, &info) != 0)
-        result = PlainFileRead::unreadable;
-    else if (! S_ISREG (info.st_mode) || info.st_size > maxBytes)
-        result = PlainFileRead::notPlain;
-
-    if (result == PlainFileRead::read)
-    {
-        block.setSize ((size_t) info.st_size + 1, false);
-
-        for (;;)
-        {
-            if (total == block.getSize())
-            {
-                if ((juce::int64) total > maxBytes)
-                    break;
-
-                block.setSize ((size_t) maxBytes + 1, false);
-            }
-
-            const auto n = ::read (fd, static_cast<char*> (block.getData()) + total, block.getSize() - total);
-
-            if (n < 0 && errno == EINTR)
-                continue;
-
-            if (n < 0)
-            {
-                result = PlainFileRead::unreadable;
-                break;
-            }
-
-            if (n == 0)
-                break;
-
-            total += (size_t) n;
-        }
-    }
-
-    ::close (fd);
-
-    if (result == PlainFileRead::read && (juce::int64) total > maxBytes)
-        result = PlainFileRead::notPlain; // it grew while it was read
-
-    if (result != PlainFileRead::read)
-    {
-        block.reset();
-        return result;
-    }
-
-    block.setSize (total, false);
-    return PlainFileRead::read;
-   #else
-    if (! file.exists())
-        return PlainFileRead::missing;
-
-    if (! file.existsAsFile() || file.getSize() > maxBytes)
-        return PlainFileRead::notPlain;
-
-    juce::FileInputStream in (file);
-
-    if (in.failedToOpen())
-        return PlainFileRead::unreadable;
-
-    const auto bytesRead = in.readIntoMemoryBlock (block, (ssize_t) maxBytes + 1);
-
-    if (in.getStatus().failed())
-    {
-        block.reset();
-        return PlainFileRead::unreadable;
-    }
-
-    if ((juce::int64) bytesRead > maxBytes)
-    {
-        block.reset();
-        return PlainFileRead::notPlain;
-    }
-
-    return PlainFileRead::read;
-   #endif
+    return TreeBuilder (parser.get(), text, references, wholeDocument).parse (parsed);
 }

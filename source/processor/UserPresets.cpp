@@ -1,5 +1,6 @@
 #include "QuorilAudioProcessor.h"
 
+#include "PlainFile.h"
 #include "UntrustedXml.h"
 
 //==============================================================================

@@ -82,17 +82,42 @@ bool hasReferenceTooLongForTheFramework (std::string_view text)
     return false;
 }
 
-// Where both readers are sure to mean the same: plain ASCII text without CDATA sections (in which
-// the framework keeps carriage returns that XML turns into line feeds) and without a reference the
-// framework cuts short.
+// An attribute value's tabs and line ends made spaces, as XML reads them and the framework's
+// reader does not.
+void normaliseValues (juce::XmlElement& root)
+{
+    std::vector<juce::XmlElement*> pending { &root };
+
+    while (! pending.empty())
+    {
+        auto* element = pending.back();
+        pending.pop_back();
+
+        for (int i = 0; i < element->getNumAttributes(); ++i)
+            element->setAttribute (element->getAttributeName (i), element->getAttributeValue (i).replace ("\r\n", " ")
+                                                                     .replaceCharacters ("\t\r\n", "   "));
+
+        for (auto* child : element->getChildIterator())
+            pending.push_back (child);
+    }
+}
+
+// Where both readers are sure to mean the same: plain ASCII text without a reference the framework
+// cuts short. Tabs and line ends in attribute values are compared as XML reads them, where no
+// reference could stand for one.
 void compareWithFramework (const uint8_t* data, size_t size, const juce::XmlElement& ours)
 {
     const std::string_view text ((const char*) data, size);
+    const bool rawSpaces = text.find_first_of ("\t\r\n") != std::string_view::npos;
 
-    if (! hasOnlyPlainBytes (data, size) || text.find ("CDATA") != std::string_view::npos || hasReferenceTooLongForTheFramework (text))
+    if (! hasOnlyPlainBytes (data, size) || hasReferenceTooLongForTheFramework (text)
+        || (rawSpaces && text.find ("&#") != std::string_view::npos))
         return;
 
     const auto theirs = juce::parseXML (juce::String::fromUTF8 ((const char*) data, (int) size));
+
+    if (theirs != nullptr && rawSpaces)
+        normaliseValues (*theirs);
 
     if (theirs == nullptr || theirs->toString() != ours.toString())
     {

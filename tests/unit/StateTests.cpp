@@ -360,7 +360,7 @@ TEST (StateBlob, DataThatIsNoReadableBlobChangesNothing)
     EXPECT_EQ ((int) p.midiMap.mapTree.getChild (0)["cc"], 5);
 
     // Nesting within the bound is read, comments and quoted brackets included.
-    restore (p, blobWithText ("<Quoril><PARAM id=\"out_gain\" value=\"2\"/>" + juce::String::repeatedString ("<a b=\"<c>\"><!-- <d> --><e/>", maxUntrustedXmlDepth - 2)
+    restore (p, blobWithText ("<Quoril><PARAM id=\"out_gain\" value=\"2\"/>" + juce::String::repeatedString ("<a b=\"c>\"><!-- <d> --><e/>", maxUntrustedXmlDepth - 2)
                               + juce::String::repeatedString ("</a>", maxUntrustedXmlDepth - 2) + "</Quoril>"));
     EXPECT_EQ (valueOf (p, "out_gain"), 2.0f);
 }

@@ -8,6 +8,7 @@
 #include "support/HostileInputs.h"
 
 #include <cstring>
+#include <iostream>
 
 #if QUORIL_HAS_BINARY_DATA
  #include "QuorilBinaryData.h"
@@ -170,7 +171,8 @@ TEST (UntrustedXml, ReadsHandMadeDocumentsAsTheFrameworkDoes)
         "<?xml version=\"1.0\" encoding=\"ISO-8859-1\"?><Quoril/>",
         "\xef\xbb\xbf<Quoril/>",
         "<Quoril>text &amp; more<!-- note --> end<a/>  <![CDATA[ raw <x> ]]><![CDATA[]]><![CDATA[  ]]>tail\r\nnext\rline</Quoril>",
-        "<Quoril a=\"two\r\nlines\tand a tab\" b='it&apos;s &quot;' c=\"&#x41;&#X42;&#67;&#0;&#1;&#x1F;&#65535;\" d=\"<\"/>",
+        "<Quoril><![CDATA[carriage\rreturn\r\nand line feed\n]]>&#1;\r<![CDATA[&#1;]]></Quoril>",
+        "<Quoril a=\"two&#13;&#10;lines&#9;and a tab\" b='it&apos;s &quot;' c=\"&#x41;&#67;&#0;&#1;&#x1F;&#65534;&#65535;\"/>",
         "<Quoril\r\n  a=\"1\"\r\n  b = '2'\r\n/>",
         "<Quoril><e u=\"\xc3\xb6 \xf0\x9f\x98\x80 \xf4\x8f\xbf\xbd; &#x10FFFD;\"/>\xf4\x8f\xbf\xbd&#1114109;</Quoril>",
         "<Quoril>&#32;&#9;<a/>&#13;&#10;x</Quoril>",
@@ -214,7 +216,7 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
         { "broken UTF-8", "<Quoril a=\"\xc3\"/>" },
         { "broken UTF-16 surrogate pair", std::string ("\xff\xfe<\0a\0\x3d\xd8/\0>\0", 12) },
         { "UTF-16 cut inside a pair", std::string ("\xff\xfe<\0a\0\x3d\xd8", 8) },
-        // What XML forbids in the values, text, comments and CDATA sections that expat never sees.
+        // What XML forbids in values, text, comments and CDATA sections.
         { "undefined entity in a value", "<Quoril a=\"&e;\"/>" },
         { "ampersand alone in a value", "<Quoril a=\"a & b\"/>" },
         { "decimal reference with a letter", "<Quoril>&#6a;</Quoril>" },
@@ -224,11 +226,20 @@ TEST (UntrustedXml, KeepsItsLimitsQuickly)
         { "control character in a CDATA section", "<Quoril><![CDATA[\x0c]]></Quoril>" },
         { "U+FFFF in text", "<Quoril>\xef\xbf\xbf</Quoril>" },
         { "U+FFFE in a value", "<Quoril a='\xef\xbf\xbe'/>" },
+        { "reference to a surrogate", "<Quoril>&#xD800;</Quoril>" },
         { "CDATA end in text", "<Quoril>a]]>b</Quoril>" },
         { "double hyphen in a comment", "<Quoril><!-- a -- b --></Quoril>" },
         { "comment ending in three hyphens", "<Quoril><!-- a ---></Quoril>" },
         { "unterminated comment", "<Quoril><!-- a </Quoril>" },
         { "unterminated CDATA section", "<Quoril><![CDATA[ a </Quoril>" },
+        // A byte-order mark anywhere but at the start.
+        { "byte-order mark after white space", " \xef\xbb\xbf<Quoril/>" },
+        { "byte-order mark after a comment", "<!-- c -->\xef\xbb\xbf<Quoril/>" },
+        { "two byte-order marks", "\xef\xbb\xbf\xef\xbb\xbf<Quoril/>" },
+        { "UTF-16 byte-order mark, then a UTF-8 one", std::string ("\xff\xfe\xff\xfe<\0a\0/\0>\0", 10) },
+        // A noncharacter that stands in for a forbidden reference, beside one.
+        { "stand-in written beside a forbidden reference", "<Quoril a=\"&#1;\" b=\"\xef\xb7\x91\"/>" },
+        { "stand-in referenced beside a forbidden reference", "<Quoril a=\"&#xFDD1;\">&#65535;</Quoril>" },
         { "document type inside the root", "<Quoril><!DOCTYPE x></Quoril>" },
     };
     for (const auto& [what, text] : refused)
@@ -246,7 +257,7 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
     const std::pair<Limit, const char*> limits[] = {
         { Limit::elements, "elements" }, { Limit::attributesOnElement, "attributes on an element" },
         { Limit::documentAttributes, "attributes in the document" }, { Limit::names, "distinct names" },
-        { Limit::base64Names, "distinct names with base64 attributes" }, { Limit::markup, "markup" }, { Limit::bytes, "bytes" },
+        { Limit::base64Names, "distinct names with base64 attributes" }, { Limit::bytes, "bytes" },
     };
     const auto file = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("limit.qpst");
 
@@ -275,7 +286,7 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
     }
     file.deleteFile();
 
-    // Attribute values, text, CDATA sections and comments are no markup: each may take the whole size.
+    // An attribute value, a text, a CDATA section or a comment may take the whole size.
     for (const auto& [text, kept] : { std::pair { hostile::bigValue ('v', maxUntrustedXmlBytes), true },
                                       { hostile::bigText ('t', maxUntrustedXmlBytes), true },
                                       { hostile::bigCdata (maxUntrustedXmlBytes), true },
@@ -293,4 +304,37 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
     EXPECT_NE (readBytes (hostile::utf16 (comment ((maxUntrustedXmlBytes - 2) / 2))), nullptr);
     EXPECT_EQ (readBytes (hostile::utf16 (comment ((maxUntrustedXmlBytes - 2) / 2 + 1))), nullptr);
     EXPECT_NE (readBytes (hostile::utf16 (comment ((maxUntrustedXmlBytes - 2) / 2)) + std::string (4, '\0') + "junk"), nullptr);
+}
+
+// The largest documents Quoril writes, every field at its longest: a state of random engine
+// settings, every parameter bound to a controller and the longest preset name a file can give (a
+// file name's 250 bytes, each written as a six-byte reference), and the map file SAVE writes of
+// that map. Each is read again, and stays far within the size the reader takes.
+TEST (UntrustedXml, QuorilsLargestDocumentsStayFarWithinTheCap)
+{
+    QuorilAudioProcessor p;
+    p.randomizeSettings();
+    for (auto* parameter : p.getParameters())
+    {
+        parameter->setValueNotifyingHost (1.0f / 3.0f);
+        if (auto* withId = dynamic_cast<juce::AudioProcessorParameterWithID*> (parameter))
+        {
+            p.midiMap.lastCC = 127;
+            p.midiMap.assignToLastCC (withId->paramID);
+        }
+    }
+    p.setPresetName (juce::String::repeatedString ("\"", 250));
+
+    const auto state = xmlTextOf (blobOf (p)).toStdString();
+    const auto mapFile = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("largest.mpcc");
+    ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, mapFile));
+    const auto map = mapFile.loadFileAsString().toStdString();
+    mapFile.deleteFile();
+
+    for (const auto& [what, text] : { std::pair { "state", state }, { "map file", map } })
+    {
+        std::cout << "Largest " << what << ": " << text.size() << " bytes\n";
+        EXPECT_NE (readBytes (text), nullptr) << what;
+        EXPECT_LT (text.size() * 4, maxUntrustedXmlBytes) << what;
+    }
 }
