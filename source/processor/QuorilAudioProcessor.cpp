@@ -141,6 +141,11 @@ static_assert (std::atomic<bool>::is_always_lock_free, "the audio thread raises 
 void QuorilAudioProcessor::noteStateChange() noexcept
 {
     stateChangePending.store (true);
+
+    // The message thread tells the host now (the plug-in client passes a notice made on that
+    // thread straight on); the audio thread leaves it to the timer.
+    if (juce::MessageManager::existsAndIsCurrentThread())
+        sendStateChangeNotice();
 }
 
 bool QuorilAudioProcessor::sendStateChangeNotice()

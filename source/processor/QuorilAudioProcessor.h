@@ -130,17 +130,19 @@ public:
     //
     // The saved state also holds the engine settings, the preset name and the controller map,
     // which the host never hears of by itself. Whatever the user does to them calls
-    // noteStateChange; a restore by the host does not. The call only raises a flag, so it is
-    // safe on any thread, the audio thread included. A message-thread timer then tells the host,
-    // once for all the changes noted since its last tick, that the state needs saving. The host
-    // taking the state (getStateInformation) drops a change noted before it: the host saves it.
+    // noteStateChange; a restore by the host does not. On the message thread the call tells the
+    // host at once that the state needs saving, before control returns to the host. On any other
+    // thread (a MIDI slot loaded in processBlock) it only raises a flag, without allocation or
+    // lock, and a short message-thread timer passes it on at its next tick, once for all the
+    // changes noted since the last. The host taking the state never drops a notice: hosts take
+    // it for backups, undo and comparisons as well as for saves.
     void noteStateChange() noexcept;
 
     // One tick of that timer (public so that tests can run it without a message loop): passes a
     // raised flag on to the host and lowers it. Returns whether the host was told.
     bool sendStateChangeNotice();
 
-    static constexpr int stateChangeNoticeIntervalMs = 200;
+    static constexpr int stateChangeNoticeIntervalMs = 10;
 
     //==============================================================================
     std::atomic<float> outputLevel { 0.0f };

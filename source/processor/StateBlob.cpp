@@ -4,10 +4,8 @@
 
 void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
-    // The host is saving what is captured below: a change noted before this call is in it, and
-    // only one noted from now on still needs a save.
-    stateChangePending.store (false);
-
+    // A pending notice stays: the host may be taking the state for a backup, an undo step or a
+    // comparison rather than to save the project.
     auto document = createStateTree();
     auto xml = document.createXml();
 

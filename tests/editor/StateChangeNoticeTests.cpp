@@ -6,6 +6,8 @@
 
 #include "support/EngineTestSupport.h"
 
+#include <thread>
+
 using namespace editortest;
 
 namespace
@@ -47,11 +49,8 @@ TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDo
     auto& footer = main.footer;
     auto& poleEditor = *main.editorsPanel.editors[0];
     NoticeLog log (p);
-    const auto noticed = [&p, &log]
-    {
-        p.sendStateChangeNotice();
-        return std::exchange (log.notices, 0) > 0;
-    };
+    // No tick of the processor's timer here: an edit in the window has told the host already.
+    const auto noticed = [&log] { return std::exchange (log.notices, 0) > 0; };
     EXPECT_FALSE (noticed());
 
     // The host restores a state with other settings, a name and a binding; the window's poll then
@@ -133,35 +132,63 @@ TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDo
     presets.getChildFile ("MIDI").deleteRecursively();
 }
 
-// A save asks for nothing more unless something changed after it, and an action that leaves the
-// saved state as it was asks for nothing at all.
-TEST (StateChangeNotice, ASaveRightAfterAnEditAndActionsThatChangeNothingAskForNothing)
+// An edit followed at once by the host taking the state (for a backup, an undo step or a save) is
+// announced all the same: an edit in the window before the host gets control back, a program change
+// on the audio thread at the message thread's next turn. Nothing is asked after that, so a save
+// right after an edit leaves nothing to save; and an action that leaves the saved state as it was
+// asks for nothing at all.
+TEST (StateChangeNotice, AnEditFollowedAtOnceByACaptureIsAnnouncedAndActionsThatChangeNothingAreNot)
 {
+    const juce::File slots (presetsFolderPath() + "/MIDI");
+    slots.createDirectory();
+    ASSERT_TRUE (slots.getChildFile ("Slot.qpst").replaceWithText (enginetest::stateDocument (0.7f, 0.6f, "Slot")));
+    QuorilAudioProcessor closed;
+    closed.prepareToPlay (44100.0, 256);
     QuorilAudioProcessor p;
     OpenEditor open (p);
     auto& main = open.main();
     auto& footer = main.footer;
     auto& knob = *main.globalControls.dryWetKnob;
     NoticeLog log (p);
-    const auto noticed = [&p, &log]
+    const auto noticed = [&log] { return std::exchange (log.notices, 0) > 0; };
+
+    const auto programChangeOnTheAudioThread = [&closed]
     {
-        p.sendStateChangeNotice();
-        return std::exchange (log.notices, 0) > 0;
+        std::thread ([&closed]
+        {
+            juce::AudioBuffer<float> buffer (2, 256);
+            juce::MidiBuffer midi;
+            midi.addEvent (juce::MidiMessage::programChange (1, 0), 0);
+            closed.processBlock (buffer, midi);
+        }).join();
     };
-
-    // The host saves within the notice interval after an edit: the save holds the edit.
-    click (*main.worldControls.regenerateAllButton);
-    juce::MemoryBlock blob;
-    p.getStateInformation (blob);
-    EXPECT_FALSE (noticed());
-    click (*main.worldControls.regenerateButtons[1]);
-    EXPECT_TRUE (noticed()) << "an edit after the save still asks for one";
-
-    // The same, after a save that came between the edit and the next one.
-    click (*main.worldControls.regenerateAllButton);
-    p.getStateInformation (blob);
-    main.pad->performControllerMenuItem (QuorilPad::mapXItem);
-    EXPECT_TRUE (noticed());
+    struct Edit
+    {
+        const char* name;
+        QuorilAudioProcessor& processor;
+        std::function<void()> perform;
+        bool toldBeforeTheCapture;
+    };
+    for (const auto& edit : std::vector<Edit> {
+             { "engine knob", p, [&] { main.editorsPanel.editors[0]->grainKnobsLeft[PoleEditor::grainSize]->setValue (0.2, juce::sendNotificationSync); }, true },
+             { "generate all poles", p, [&] { click (*main.worldControls.regenerateAllButton); }, true },
+             { "pad learn", p, [&] { main.pad->performControllerMenuItem (QuorilPad::mapXItem); }, true },
+             { "program change on the audio thread", closed, programChangeOnTheAudioThread, false } })
+    {
+        SCOPED_TRACE (edit.name);
+        NoticeLog heard (edit.processor);
+        edit.perform();
+        juce::MemoryBlock blob;
+        edit.processor.getStateInformation (blob);
+        EXPECT_EQ (heard.notices > 0, edit.toldBeforeTheCapture);
+        EXPECT_TRUE (runMessageLoopUntil ([&heard] { return heard.notices > 0; }, 1000));
+        const int told = heard.notices;
+        runMessageLoop (5 * QuorilAudioProcessor::stateChangeNoticeIntervalMs);
+        EXPECT_EQ (heard.notices, told) << "nothing more to ask after the capture";
+    }
+    ASSERT_EQ (closed.getPresetName(), "Slot");
+    slots.deleteRecursively();
+    noticed();
 
     p.midiMap.mapTree.removeAllChildren (nullptr);
     p.midiMap.lastCC = 12;

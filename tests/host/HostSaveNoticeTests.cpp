@@ -7,10 +7,13 @@
 #include "UserInput.h"
 #include "support/MessageLoop.h"
 
+#include <algorithm>
 #include <atomic>
 #include <chrono>
+#include <cstdio>
 #include <functional>
 #include <thread>
+#include <vector>
 
 using namespace quoril::hosttest;
 
@@ -27,11 +30,15 @@ struct SaveNoticeLog : juce::AudioProcessorListener
     void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override
     {
         if (details.nonParameterStateChanged)
+        {
+            lastNoticeMs = juce::Time::getMillisecondCounterHiRes();
             ++notices;
+        }
     }
 
     juce::AudioProcessor& processor;
     std::atomic<int> notices { 0 };
+    std::atomic<double> lastNoticeMs { 0.0 };
 };
 
 void pump (int milliseconds) { testsupport::runMessageLoop (milliseconds); }
@@ -94,7 +101,10 @@ void pause (int milliseconds) { std::this_thread::sleep_for (std::chrono::millis
 
 } // namespace
 
-TEST (HostSaveNotice, AProgramChangeWithNoWindowAsksForASaveAndARestoreDoesNot)
+// The host takes the state a few blocks after a program change, as a periodic backup or an undo
+// step may: the notice still comes, within a few milliseconds of the block. Each try starts from
+// the host's restore of the state before the change, which asks for nothing.
+TEST (HostSaveNotice, AProgramChangeWithNoWindowAsksForASaveEvenWhenTheStateIsTakenAtOnce)
 {
     MidiSlot slot;
     auto instance = createInstance (44100.0, 256);
@@ -105,15 +115,30 @@ TEST (HostSaveNotice, AProgramChangeWithNoWindowAsksForASaveAndARestoreDoesNot)
     instance->getStateInformation (saved);
     EXPECT_EQ (noticesWithin (log), 0) << "a new instance has nothing to save";
 
-    // (The notice is awaited before the state is looked at: a host that takes the state has
-    // saved the change, and is not asked again.)
-    processProgramChange (*instance, 0);
-    EXPECT_EQ (noticesAfter (log, 0), 1);
-    ASSERT_TRUE (stateHolds (*instance, "FromSlot"));
+    std::vector<double> latencies;
+    for (int attempt = 0; attempt < 5; ++attempt)
+    {
+        SCOPED_TRACE (attempt);
+        const int seen = log.notices.load();
+        const auto blockStart = juce::Time::getMillisecondCounterHiRes();
+        processProgramChange (*instance, 0);
+        juce::AudioBuffer<float> buffer (2, 256);
+        juce::MidiBuffer none;
+        for (int block = 0; block < 3; ++block)
+            instance->processBlock (buffer, none);
+        ASSERT_TRUE (stateHolds (*instance, "FromSlot")) << "the state taken at once";
 
-    instance->setStateInformation (saved.getData(), (int) saved.getSize());
-    ASSERT_FALSE (stateHolds (*instance, "FromSlot"));
-    EXPECT_EQ (noticesWithin (log), 1) << "the host's own restore";
+        ASSERT_EQ (noticesAfter (log, seen), seen + 1);
+        latencies.push_back (log.lastNoticeMs.load() - blockStart);
+
+        instance->setStateInformation (saved.getData(), (int) saved.getSize());
+        ASSERT_FALSE (stateHolds (*instance, "FromSlot"));
+        EXPECT_EQ (noticesWithin (log, 300), seen + 1) << "the host's own restore";
+    }
+    std::sort (latencies.begin(), latencies.end());
+    std::printf ("Program change to the host's notice, 5 tries: %.1f to %.1f ms, median %.1f ms\n",
+                 latencies.front(), latencies.back(), latencies[2]);
+    EXPECT_LT (latencies[2], 50.0);
 
     instance->releaseResources();
 }
@@ -144,9 +169,13 @@ TEST (HostSaveNotice, EditsInTheWindowAskForASaveTheHostsRestoreDoesNot)
 
     // GRAIN SIZE of the first pole's left channel (the shown engine editor), dragged upwards.
     const auto knob = screen (533 + 27 + 16, 2 + 63 + 16);
-    ASSERT_TRUE (actAsUser ([knob] { return dragFrom (knob.x, knob.y, knob.x, knob.y - 60); }));
-    EXPECT_GT (seen = noticesAfter (log, seen), 0) << "engine knob";
-    seen = noticesWithin (log, 400);
+    // A short drag, then at once the host takes the state: the edit was announced before the
+    // capture, and nothing is asked after it, so a save there leaves the project unmodified.
+    ASSERT_TRUE (actAsUser ([knob] { return dragFrom (knob.x, knob.y, knob.x, knob.y - 60, 1); }));
+    juce::MemoryBlock captured;
+    instance->getStateInformation (captured);
+    EXPECT_GT (seen = log.notices.load(), 0) << "engine knob";
+    EXPECT_EQ (noticesWithin (log, 400), seen) << "after the capture";
 
     const auto generateAll = screen (2 + 116 + 16, 2 + 81 + 16);
     ASSERT_TRUE (actAsUser ([generateAll] { return clickAt (generateAll.x, generateAll.y); }));

@@ -4,6 +4,7 @@
 #include <cstdlib>
 #include <map>
 #include <sys/stat.h>
+#include <thread>
 
 using namespace enginetest;
 
@@ -335,12 +336,14 @@ TEST_F (MidiPresets, AProgramChangeNotesAChangeOnlyWhenItAppliedAState)
     write ("C.qpst", "not a document");
     QuorilAudioProcessor p;
 
+    // Loaded as on the audio thread, which leaves the notice to the message thread's next turn.
+    const auto loadOnAnotherThread = [&p] (int program) { std::thread ([&p, program] { p.loadMidiPreset (program); }).join(); };
     for (int program : { 1, 2, 3 }) // another document, unreadable text, no slot
     {
-        p.loadMidiPreset (program);
+        loadOnAnotherThread (program);
         EXPECT_FALSE (p.sendStateChangeNotice()) << program;
     }
-    p.loadMidiPreset (0);
+    loadOnAnotherThread (0);
     ASSERT_EQ (p.getPresetName(), "A");
     EXPECT_TRUE (p.sendStateChangeNotice());
 }

@@ -9,6 +9,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <functional>
 #include <thread>
 
@@ -101,20 +102,35 @@ TEST (ProcessorShell, OneProgramWithAName)
     EXPECT_EQ (p.getProgramName (0), "Default");
 }
 
-// Changes noted from any thread within one tick reach the host as one notice.
-TEST (ProcessorShell, ChangesNotedWithinOneTickGiveOneNotice)
+// A change noted on the message thread reaches the host before the call returns; changes noted on
+// other threads (the audio thread) reach it as one notice at the timer's next tick.
+TEST (ProcessorShell, MessageThreadChangesAreSentAtOnceOthersAtTheNextTick)
 {
+    struct : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int, float) override {}
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails& details) override { notices += details.nonParameterStateChanged ? 1 : 0; }
+        std::atomic<int> notices { 0 };
+    } host;
     QuorilAudioProcessor p;
+    p.addListener (&host);
     EXPECT_FALSE (p.sendStateChangeNotice()) << "a new instance has nothing to save";
-    p.noteStateChange();
-    p.noteStateChange();
-    std::thread ([&p] { p.noteStateChange(); }).join();
-    EXPECT_TRUE (p.sendStateChangeNotice());
-    EXPECT_FALSE (p.sendStateChangeNotice());
 
     p.noteStateChange();
-    testsupport::runMessageLoop (3 * QuorilAudioProcessor::stateChangeNoticeIntervalMs);
-    EXPECT_FALSE (p.sendStateChangeNotice()) << "the processor's timer has sent it";
+    EXPECT_EQ (host.notices.load(), 1);
+    EXPECT_FALSE (p.sendStateChangeNotice());
+
+    std::thread ([&p] { p.noteStateChange(); p.noteStateChange(); }).join();
+    std::thread ([&p] { p.noteStateChange(); }).join();
+    EXPECT_EQ (host.notices.load(), 1) << "left to the timer";
+    EXPECT_TRUE (p.sendStateChangeNotice());
+    EXPECT_FALSE (p.sendStateChangeNotice());
+    EXPECT_EQ (host.notices.load(), 2);
+
+    std::thread ([&p] { p.noteStateChange(); }).join();
+    EXPECT_TRUE (testsupport::runMessageLoopUntil ([&host] { return host.notices.load() == 3; }, 1000))
+        << "the processor's timer sends it";
+    p.removeListener (&host);
 }
 
 TEST (SettingsFile, IsWrittenBesideThePresetFolderWhenTheProcessorGoes)
