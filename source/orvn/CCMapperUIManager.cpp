@@ -32,13 +32,37 @@ void CCMapperUIManager::changeListenerCallback (juce::ChangeBroadcaster* source)
 //==============================================================================
 const juce::String& CCMapperUIManager::mapFilePattern()
 {
-    static const juce::String pattern = juce::String ("*.") + "mpcc";
+    static const juce::String pattern = []
+    {
+        juce::StringArray patterns { juce::String ("*") + mapFileExtension };
+
+        // Each letter doubles the patterns: the ones so far as they are, then with it switched.
+        const auto extension = juce::String (mapFileExtension);
+        for (int i = 0; i < extension.length(); ++i)
+        {
+            const auto c = extension[i];
+            if (juce::CharacterFunctions::toUpperCase (c) == juce::CharacterFunctions::toLowerCase (c))
+                continue;
+
+            for (int j = 0, n = patterns.size(); j < n; ++j)
+            {
+                auto other = patterns[j];
+                other = other.substring (0, i + 1) + juce::String::charToString (juce::CharacterFunctions::isUpperCase (c)
+                                                                                     ? juce::CharacterFunctions::toLowerCase (c)
+                                                                                     : juce::CharacterFunctions::toUpperCase (c))
+                        + other.substring (i + 2);
+                patterns.add (other);
+            }
+        }
+
+        return patterns.joinIntoString (";");
+    }();
     return pattern;
 }
 
 const juce::String& CCMapperUIManager::defaultMapFileName()
 {
-    static const juce::String name = juce::String ("Quoril") + mapFilePattern().substring (1);
+    static const juce::String name = juce::String ("Quoril") + mapFileExtension;
     return name;
 }
 
@@ -51,7 +75,7 @@ juce::File CCMapperUIManager::getDialogStartFolder()
 
 juce::File CCMapperUIManager::withMapFileExtension (const juce::File& chosen)
 {
-    const auto extension = mapFilePattern().substring (1);
+    const juce::String extension (mapFileExtension);
     const auto name = chosen.getFileName();
 
     if (name.endsWithIgnoreCase (extension))

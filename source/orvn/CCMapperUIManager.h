@@ -9,7 +9,7 @@ class CCMapper;
 namespace orvnlib
 {
 // The editor side of the controller map: turns the learn requests of MIDI targets (knobs) into
-// bindings, and saves and loads the whole map as an "mpcc" file.
+// bindings, and saves and loads the whole map as a file named with mapFileExtension.
 class CCMapperUIManager : public juce::ChangeListener
 {
 public:
@@ -42,15 +42,21 @@ public:
     bool loadMapFile (const juce::File& file);
     static bool loadMapFile (CCMapper& map, const juce::File& file);
 
+    // The extension of map files, as SAVE adds it.
+    static constexpr const char* mapFileExtension = ".mpcc";
+
+    // The dialogs' filter: the extension in every letter case, as patterns separated by ';'. The
+    // desktop's dialogs (zenity, kdialog) match patterns case-sensitively and the framework's
+    // dialog knows no character classes, so each case is a pattern of its own.
     static const juce::String& mapFilePattern();
     static const juce::String& defaultMapFileName();
 
     // Where the dialogs open: the documents folder, or the home folder when there is none.
     static juce::File getDialogStartFolder();
 
-    // The file a map is saved to for a chosen one: ".mpcc" added to its name unless the name
-    // ends so already, in any letter case ("my.map" becomes "my.map.mpcc"), so that LOAD,
-    // which lists mapFilePattern() only, finds it again.
+    // The file a map is saved to for a chosen one: mapFileExtension added to its name unless
+    // the name ends so already, in any letter case ("my.map" becomes "my.map.mpcc"), so that
+    // LOAD, which lists mapFilePattern() only, finds it again.
     static juce::File withMapFileExtension (const juce::File& chosen);
 
     CCMapper* mapper = nullptr;

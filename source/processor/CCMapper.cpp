@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <cmath>
 #include <limits>
+#include <utility>
 
 const juce::String midiMapTreeType = juce::String ("Quoril") + "_MIDI_MAP";
 const juce::String ccPropertyName = "cc";
@@ -110,13 +111,62 @@ void CCMapper::applyFromTable (const BindingTable& table, int controller, int va
     for (int i = table.firstOf[(size_t) controller]; i < table.firstOf[(size_t) controller + 1]; ++i)
     {
         // A binding whose id names no parameter does nothing.
+        // The gesture is the message thread's (sendHostEdits): a client passes on no gesture
+        // from the audio thread.
         if (auto* parameter = parameters.getParameter (table.items[(size_t) i].parameterId))
         {
-            parameter->beginChangeGesture();
             parameter->setValueNotifyingHost (normalised);
+
+            const int index = parameter->getParameterIndex();
+            if (index >= 0 && index < numMovedParameters)
+            {
+                auto& slot = movedParameters[(size_t) index];
+                slot.value.store (parameter->getValue());
+                slot.moved.store (true);
+            }
+        }
+    }
+}
+
+//==============================================================================
+static_assert (std::atomic<float>::is_always_lock_free && std::atomic<bool>::is_always_lock_free,
+               "the audio thread notes a move without a lock");
+
+void CCMapper::prepareHostEdits (int numParameters)
+{
+    jassert (movedParameters == nullptr); // once, before any block
+    movedParameters = std::make_unique<MovedParameter[]> ((size_t) juce::jmax (0, numParameters));
+    numMovedParameters = juce::jmax (0, numParameters);
+}
+
+int CCMapper::sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters)
+{
+    int edits = 0;
+
+    for (int i = 0; i < juce::jmin (numMovedParameters, processorParameters.size()); ++i)
+    {
+        auto& slot = movedParameters[(size_t) i];
+        auto* parameter = processorParameters.getUnchecked (i);
+
+        // The flag is lowered before the value is read: a move noted in between raises it again,
+        // and the next call sends that move's value.
+        if (slot.moved.exchange (false))
+        {
+            if (! std::exchange (slot.inGesture, true))
+                parameter->beginChangeGesture();
+
+            parameter->setValueNotifyingHost (slot.value.load());
+            slot.callsAtRest = 0;
+            ++edits;
+        }
+        else if (slot.inGesture && ++slot.callsAtRest >= hostEditRestCalls)
+        {
+            slot.inGesture = false;
             parameter->endChangeGesture();
         }
     }
+
+    return edits;
 }
 
 //==============================================================================

@@ -50,6 +50,25 @@ public:
     // Number of bindings the audio thread currently applies (bindings with a controller 0..127).
     int getNumPublishedBindings() const noexcept;
 
+    // Moves of bound parameters as host edits.
+    //
+    // The audio thread sets a bound parameter itself (the host sees that as an output change of
+    // the block, which many hosts ignore) and notes the value in the parameter's slot: two atomic
+    // stores. A message-thread timer of the processor calls sendHostEdits, which passes each
+    // parameter moved since its last call on to the host as a knob turned in the window is:
+    // a gesture begins at the first move, each call sends the latest value once (a sweep gives
+    // one edit per call, not one per message), and the gesture ends after hostEditRestCalls calls
+    // without a move. Under host automation the host decides which value wins, as for the knobs.
+    //
+    // Message thread, before the audio thread first runs: slots for numParameters parameters, by
+    // their index in the processor.
+    void prepareHostEdits (int numParameters);
+    // Message thread: one tick of the timer; returns the number of edits sent.
+    int sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters);
+
+    static constexpr int hostEditIntervalMs = 40;
+    static constexpr int hostEditRestCalls = 8; // the controller rests: 320 ms without a move
+
     juce::ValueTree mapTree;
     std::atomic<int> lastCC { -1 };
 
@@ -77,6 +96,14 @@ private:
 
     class ReadScope;
 
+    struct MovedParameter
+    {
+        std::atomic<float> value { 0.0f };
+        std::atomic<bool> moved { false };
+        int callsAtRest = 0;    // message thread only
+        bool inGesture = false; // message thread only
+    };
+
     void applyFromTable (const BindingTable& table, int controller, int value,
                          juce::AudioProcessorValueTreeState& parameters);
     void publish (std::unique_ptr<BindingTable> table);
@@ -93,6 +120,8 @@ private:
     std::atomic<int> activeReaders { 0 };
     std::unique_ptr<BindingTable> current;
     std::vector<std::unique_ptr<BindingTable>> retired;
+    std::unique_ptr<MovedParameter[]> movedParameters;
+    int numMovedParameters = 0;
 
     JUCE_DECLARE_NON_COPYABLE (CCMapper)
 };

@@ -64,6 +64,8 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     dryBuffer.setSize (2, 512);
 
     parameterTable = std::make_unique<ParameterTable> (parameters);
+    midiMap.prepareHostEdits (getParameters().size());
+    controllerEditTimer.startTimer (CCMapper::hostEditIntervalMs);
     parameters.state = juce::ValueTree ("Quoril");
     createDefaultState();
 

@@ -203,6 +203,17 @@ public:
     const juce::NormalisableRange<float> diffuserFeedRange { 0.1f, 0.9f, 0.001f };
 
     CCMapper midiMap;
+
+    // Passes the controller map's moves on to the host (CCMapper::sendHostEdits). It comes after
+    // the parameters and the map, so it stops before they go.
+    struct ControllerEditTimer : juce::Timer
+    {
+        explicit ControllerEditTimer (QuorilAudioProcessor& p) : processor (p) {}
+        void timerCallback() override { processor.midiMap.sendHostEdits (processor.getParameters()); }
+        QuorilAudioProcessor& processor;
+    };
+
+    ControllerEditTimer controllerEditTimer { *this };
     std::unique_ptr<SettingsFile> settingsFile;
     PoleClipboard poleClipboard;
 

@@ -1,5 +1,10 @@
 #include "HostFixture.h"
 
+#include <atomic>
+#include <chrono>
+#include <iostream>
+#include <thread>
+
 using namespace quoril::hosttest;
 
 namespace
@@ -114,6 +119,103 @@ TEST (HostState, AControllerBoundThroughTheRestoredStateMovesItsParameter)
     process (*instance, juce::MidiBuffer (juce::MidiMessage::controllerEvent (1, 74, 127)), 2);
     instance->releaseResources();
     EXPECT_TRUE (ComponentState (componentStateOf (*instance)).text.contains ("<PARAM id=\"x_pos\" value=\"1.0\"/>"));
+}
+
+namespace
+{
+// What the host hears of x_pos (index 1), with the threads it heard it on.
+struct EditLog : juce::AudioProcessorListener
+{
+    void audioProcessorParameterChanged (juce::AudioProcessor*, int i, float value) override { add (i, juce::String (value, 2)); }
+    void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int i) override { add (i, "begin"); }
+    void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int i) override { add (i, "end"); }
+    void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+
+    void add (int index, const juce::String& event)
+    {
+        const juce::ScopedLock lock (section);
+        if (index != 1)
+            return;
+        events.add (event);
+        threads.addIfNotAlreadyThere (juce::Thread::getCurrentThreadId());
+    }
+
+    // Runs the host's message loop until the event is heard; the milliseconds that took, or -1.
+    double await (const juce::String& event)
+    {
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        const auto heard = [&] { const juce::ScopedLock lock (section); return events.contains (event); };
+        return testsupport::runMessageLoopUntil (heard, 3000) ? juce::Time::getMillisecondCounterHiRes() - start : -1.0;
+    }
+
+    juce::CriticalSection section;
+    juce::StringArray events;
+    juce::Array<juce::Thread::ThreadID> threads;
+};
+} // namespace
+
+// A bound controller moved on the host's audio thread is heard by the host as a knob turned in the
+// window: a gesture around the values, ended once the controller rests, from the plug-in's message
+// thread (the host's own while the window is open); a sweep comes in few edits.
+TEST (HostState, ABoundControllersMovesReachTheHostAsEdits)
+{
+    for (const bool withWindow : { false, true })
+    {
+        SCOPED_TRACE (withWindow ? "window open" : "no window");
+        auto instance = createInstance (44100.0, 256);
+        ASSERT_NE (instance, nullptr);
+        setComponentState (*instance, ComponentState (componentStateOf (*instance)).withBinding ("<x_pos cc=\"74\"/>"));
+        instance->prepareToPlay (44100.0, 256);
+        auto window = withWindow ? std::make_unique<HostWindow> (instance->createEditorIfNeeded()) : nullptr;
+        testsupport::runMessageLoop (300);
+        EditLog log;
+        instance->addListener (&log);
+
+        // The audio thread: a block every 5 ms, with the controller value asked for, if any.
+        std::atomic<int> pending { -1 };
+        std::atomic<bool> running { true };
+        std::atomic<juce::Thread::ThreadID> audioThread { nullptr };
+        std::thread audio ([&]
+        {
+            audioThread = juce::Thread::getCurrentThreadId();
+            juce::AudioBuffer<float> buffer (2, 256);
+            for (juce::MidiBuffer midi; running; midi.clear(), std::this_thread::sleep_for (std::chrono::milliseconds (5)))
+            {
+                if (const auto value = pending.exchange (-1); value >= 0)
+                    midi.addEvent (juce::MidiMessage::controllerEvent (1, 74, value), 0);
+                instance->processBlock (buffer, midi);
+            }
+        });
+        const auto send = [&] (int value) { for (pending = value; pending.load() >= 0;) testsupport::runMessageLoop (1); };
+
+        send (127);
+        const auto toMax = log.await ("1.00");
+        send (0);
+        const auto toZero = log.await ("0.00"), rest = log.await ("end");
+        std::cout << "[" << (withWindow ? "window" : "no window") << "] move to host edit: " << toMax << " ms, " << toZero
+                  << " ms; gesture ends " << rest << " ms after the last move" << std::endl;
+        EXPECT_TRUE (toMax >= 0 && toMax < 300 && toZero >= 0 && toZero < 300 && rest >= toZero) << toMax << " " << toZero;
+        EXPECT_EQ (log.events.joinIntoString (" "), "begin 1.00 0.00 end");
+
+        log.events.clear();
+        for (int value = 1; value <= 127; ++value) // one message a block
+            send (value);
+        log.await ("end");
+        std::cout << "sweep of 127 messages: " << log.events.size() - 2 << " edits" << std::endl;
+        EXPECT_TRUE (log.events.size() < 40 && log.events[0] == "begin" && log.events.joinIntoString (" ").endsWith ("1.00 end"));
+
+        running = false;
+        audio.join();
+        instance->removeListener (&log);
+        ASSERT_EQ (log.threads.size(), 1);
+        EXPECT_NE (log.threads[0], audioThread.load());
+        if (withWindow)
+        {
+            EXPECT_EQ (log.threads[0], juce::Thread::getCurrentThreadId()) << "the host's message thread";
+        }
+        window.reset();
+        instance->releaseResources();
+    }
 }
 
 // The slot list is read when an instance is made, so the files come first. The host cannot read

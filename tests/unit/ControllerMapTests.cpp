@@ -137,3 +137,51 @@ TEST (ControllerMap, EditingTheMapWhileControllersArriveIsSafe)
     audio.join();
     EXPECT_EQ (p.midiMap.getNumPublishedBindings(), 0);
 }
+
+// The host hears a bound controller's moves as a knob turned in the window: a gesture around the
+// latest value of each tick, ended once the controller rests.
+TEST (ControllerMap, MovesReachTheHostCoalescedInsideOneGesture)
+{
+    struct HostLog : juce::AudioProcessorListener
+    {
+        void audioProcessorParameterChanged (juce::AudioProcessor*, int index, float value) override
+        {
+            events.add (juce::String (index) + "=" + juce::String (value, 3));
+        }
+        void audioProcessorParameterChangeGestureBegin (juce::AudioProcessor*, int index) override { events.add ("begin " + juce::String (index)); }
+        void audioProcessorParameterChangeGestureEnd (juce::AudioProcessor*, int index) override { events.add ("end " + juce::String (index)); }
+        void audioProcessorChanged (juce::AudioProcessor*, const ChangeDetails&) override {}
+        juce::StringArray events;
+    };
+
+    QuorilAudioProcessor p;
+    bind (p, "x_pos", 7);
+    bind (p, "dry_wet", 8);
+    const int x = p.parameters.getParameter ("x_pos")->getParameterIndex();
+    const int dryWet = p.parameters.getParameter ("dry_wet")->getParameterIndex();
+    HostLog log;
+    p.addListener (&log);
+    const auto tick = [&] (std::initializer_list<std::array<int, 3>> moves)
+    {
+        for (const auto& move : moves)
+            p.midiMap.processMidi (controllers ({ move }), p.parameters); // a block each
+        log.events.clear();
+        const int edits = p.midiMap.sendHostEdits (p.getParameters());
+        return juce::String (edits) + ": " + log.events.joinIntoString (", ");
+    };
+    const auto on = [] (int index, const char* text) { return juce::String (index) + text; };
+
+    EXPECT_EQ (tick ({ { 1, 7, 10 }, { 1, 7, 90 }, { 1, 7, 127 } }), "1: begin " + on (x, ", ") + on (x, "=1.000"));
+    EXPECT_EQ (tick ({ { 1, 7, 0 } }), "1: " + on (x, "=0.000"));
+    EXPECT_EQ (tick ({ { 1, 8, 127 }, { 1, 9, 64 } }), "1: begin " + on (dryWet, ", ") + on (dryWet, "=1.000"))
+        << "controller 9 is bound to nothing";
+
+    // Resting: each gesture ends after the rest, counted from its own parameter's last move.
+    for (int i = 2; i < CCMapper::hostEditRestCalls; ++i)
+        EXPECT_EQ (tick ({}), "0: ") << i;
+    EXPECT_EQ (tick ({}), "0: end " + juce::String (x));
+    EXPECT_EQ (tick ({}), "0: end " + juce::String (dryWet));
+    EXPECT_EQ (tick ({}), "0: ");
+    EXPECT_EQ (tick ({ { 1, 7, 64 } }), "1: begin " + on (x, ", ") + on (x, "=0.504")) << "a new gesture";
+    p.removeListener (&log);
+}

@@ -53,6 +53,11 @@ std::atomic<long> allocations { 0 }, releases { 0 }, locks { 0 }, reentries { 0 
 // lock): taking it again there never waits, so it is counted apart.
 std::atomic<void*> heldByTheHost { nullptr };
 
+// The framework's lock around one parameter's listeners, through which every parameter change
+// reaches the host; counted apart, and found as the lock that such a change takes.
+std::atomic<void*> parameterListenerLock { nullptr }, lastLocked { nullptr };
+std::atomic<long> parameterListenerLocks { 0 };
+
 void noteAllocation() noexcept { if (countingOnThisThread) ++allocations; }
 void noteRelease (const volatile void* p) noexcept { if (p != nullptr && countingOnThisThread) ++releases; }
 
@@ -144,7 +149,10 @@ static MutexLock realMutexLock()
 int pthread_mutex_lock (pthread_mutex_t* mutex)
 {
     if (countingOnThisThread)
-        ++(mutex == heldByTheHost.load() ? reentries : locks);
+    {
+        lastLocked = mutex;
+        ++(mutex == heldByTheHost.load() ? reentries : mutex == parameterListenerLock.load() ? parameterListenerLocks : locks);
+    }
     return realMutexLock() (mutex);
 }
 }
@@ -206,6 +214,29 @@ TEST (RealtimeSafety, ProcessBlockNeitherAllocatesNorFreesNorLocks)
     p.resonatorSettings[0][0].freq = std::numeric_limits<float>::infinity();
     p.diffuserSettings[1].feed = 5.0f;
     run (8, 512);
+
+   #if QUORIL_COUNT_LOCKS
+    // A bound controller moving in every block: the parameter's change takes its listener lock
+    // once (the host's output change), and noting the move for the host takes nothing.
+    p.midiMap.lastCC = 7;
+    p.midiMap.assignToLastCC ("x_pos");
+    auto& xPos = *p.parameters.getParameter ("x_pos");
+    {
+        ScopedCounting counting;
+        xPos.setValueNotifyingHost (0.5f);
+        ASSERT_EQ (locks.load(), 1);
+    }
+    parameterListenerLock = lastLocked.load();
+    for (int b = 0; b < 8; ++b)
+    {
+        midi = enginetest::controllers ({ { 1, 7, b * 16 } });
+        parameterListenerLocks = 0;
+        run (1, 512);
+        EXPECT_EQ (parameterListenerLocks.load(), 1) << b;
+    }
+    EXPECT_EQ (p.midiMap.sendHostEdits (p.getParameters()), 1);
+    parameterListenerLock = nullptr;
+   #endif
 }
 
 // A program change without a window is loaded on the audio thread, where the host holds the
