@@ -58,7 +58,7 @@ void generateSettings (QuorilAudioProcessor& p, int density, unsigned seed)
             g.envelope = 2;
             const float ms = draw() > 0.5f ? p.grainSizeShortRange.convertFrom0to1 (draw())
                                            : p.grainSizeLongRange.convertFrom0to1 (draw());
-            g.size = (float) ((double) (ms * 0.001f) * p.sampleRate);
+            setGrainSize (g, (double) ms, p.sampleRate);
             g.speed = draw() > 0.5f ? p.grainSpeedNarrowRange.convertFrom0to1 (draw())
                                     : p.grainSpeedWideRange.convertFrom0to1 (draw());
             g.sizeRnd = p.sizeJitterRange.convertFrom0to1 (draw());

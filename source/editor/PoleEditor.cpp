@@ -111,12 +111,6 @@ void PoleEditor::createDiffuserKnob()
 }
 
 //==============================================================================
-double PoleEditor::grainSampleRate() const noexcept
-{
-    // The same fallback as the state document's millisecond conversion.
-    return processor.sampleRate > 0.0 ? processor.sampleRate : 44100.0;
-}
-
 PoleEditor::KnobView PoleEditor::grainView (int channel, int knob) const
 {
     const auto& record = processor.granulizerSettings[(size_t) poleIndex][(size_t) channel];
@@ -125,10 +119,10 @@ PoleEditor::KnobView PoleEditor::grainView (int channel, int knob) const
     {
         case grainSize:
         {
-            const auto ms = (float) ((double) (record.size * 1000.0f) / grainSampleRate());
+            const auto ms = record.sizeMs;
             const auto& range = processor.grainSizeRange;
-            // A size beyond the float range gives an infinite millisecond value: the range's end.
-            const auto shown = ms != ms ? range.start : range.snapToLegalValue (ms);
+            // Held to the range in double precision: a size beyond the float range shows its end.
+            const auto shown = ms != ms ? range.start : (float) juce::jlimit ((double) range.start, (double) range.end, ms);
             return { range.convertTo0to1 (shown), juce::String ((int) shown) + " Ms" };
         }
         case grainSpeed:  return { processor.grainSpeedWideRange.convertTo0to1 (record.speed), twoDecimals (record.speed) };
@@ -164,8 +158,7 @@ void PoleEditor::writeGrainField (int channel, int knob, float value)
     {
         case grainSize:
         {
-            const auto ms = processor.grainSizeRange.convertFrom0to1 (value);
-            record.size = (float) ((double) (ms * 0.001f) * grainSampleRate());
+            setGrainSize (record, (double) processor.grainSizeRange.convertFrom0to1 (value), processor.sampleRate);
             break;
         }
         case grainSpeed:  record.speed = processor.grainSpeedWideRange.convertFrom0to1 (value); break;

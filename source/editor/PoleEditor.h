@@ -75,9 +75,6 @@ private:
     void createResonatorKnobs();
     void createDiffuserKnob();
 
-    // The sample rate that converts grain sizes between samples and milliseconds.
-    double grainSampleRate() const noexcept;
-
     KnobView grainView (int channel, int knob) const;
     KnobView resonatorView (int channel, int knob) const;
     void writeGrainField (int channel, int knob, float value);

@@ -87,6 +87,11 @@ void QuorilAudioProcessor::prepareEngine (double newSampleRate)
         }
     }
 
+    // The grain sizes keep their milliseconds: their samples follow the rate.
+    for (auto& pole : granulizerSettings)
+        for (auto& record : pole)
+            deriveGrainSize (record, newSampleRate);
+
     for (auto& diffuser : diffusers)
         diffuser->prepare (newSampleRate);
 

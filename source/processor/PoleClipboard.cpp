@@ -53,7 +53,13 @@ void QuorilAudioProcessor::pastePoleSettings (int pole)
     auto diff = parameters.getParameterAsValue (parameterTable->ids[ParameterTable::diffIndex (pole)]);
     auto link = parameters.getParameterAsValue (parameterTable->ids[ParameterTable::linkIndex (pole)]);
 
-    copyRecords (poleClipboard.granulizer, granulizerSettings[(size_t) pole]);
+    // The copied sizes' samples may be of another rate: they are derived anew before the
+    // record is written.
+    auto granulizerRecords = poleClipboard.granulizer;
+    for (auto& record : granulizerRecords)
+        deriveGrainSize (record, sampleRate);
+
+    copyRecords (granulizerRecords, granulizerSettings[(size_t) pole]);
     copyRecords (poleClipboard.resonator, resonatorSettings[(size_t) pole]);
 
     // Writing the tree's values carries them into the parameters, their listeners and the host.

@@ -44,7 +44,7 @@ void QuorilAudioProcessor::randomizePole (int pole)
 
         const auto& sizeRange = pickRange (grainSizeShortRange, grainSizeLongRange);
         const auto sizeMs = sizeRange.convertFrom0to1 (drawUnit());
-        granulizer.size = (float) ((double) (sizeMs * 0.001f) * sampleRate);
+        setGrainSize (granulizer, (double) sizeMs, sampleRate);
 
         const auto& speedRange = pickRange (grainSpeedNarrowRange, grainSpeedWideRange);
         granulizer.speed = speedRange.convertFrom0to1 (drawUnit());

@@ -51,21 +51,9 @@ float readFloat (const juce::ValueTree& node, const juce::Identifier& property, 
     return std::abs (d) <= (double) FLT_MAX ? (float) d : fallback;
 }
 
-// Grain sizes are samples in the records and milliseconds in documents. Both directions work in
-// double precision and the document keeps the double, so a size saved and read back is the same
-// float, and a document read, saved and read again no longer moves.
+// Documents keep the grain size in milliseconds, as the records do (GranulizerSettings::sizeMs):
+// the double read is the double written, so a document read and saved again does not move.
 constexpr double defaultSizeMilliseconds = 100.0;
-
-double samplesToMilliseconds (float samples, double rate)
-{
-    return (double) samples * 1000.0 / rate;
-}
-
-float millisecondsToSamples (double ms, double rate)
-{
-    const auto samples = ms * rate / 1000.0;
-    return (float) (std::abs (samples) <= (double) FLT_MAX ? samples : defaultSizeMilliseconds * rate / 1000.0);
-}
 
 // The size in milliseconds; absent, not finite or beyond the float range reads as 100 ms.
 double readSizeMilliseconds (const juce::ValueTree& node, const juce::Identifier& property)
@@ -134,7 +122,6 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
 {
     const juce::ScopedLock lock (stateLock);
 
-    const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
     auto live = parameters.state;
 
     if (live.isValid())
@@ -156,7 +143,7 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
                 {
                     child.setProperty (density, r->density, nullptr);
                     child.setProperty (envelope, r->envelope, nullptr);
-                    child.setProperty (size, samplesToMilliseconds (r->size, rate), nullptr);
+                    child.setProperty (size, r->sizeMs, nullptr);
                     child.setProperty (speed, (double) r->speed, nullptr);
                     child.setProperty (sizeRnd, (double) r->sizeRnd, nullptr);
                     child.setProperty (speedRnd, (double) r->speedRnd, nullptr);
@@ -224,7 +211,6 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
     if (live.getNumChildren() == 0)
         return;
 
-    const double rate = sampleRate > 0.0 ? sampleRate : 44100.0;
     const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
         speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
         ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
@@ -246,7 +232,7 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
             r->density = juce::jlimit (0, maxGrainDensity, readInt (child, density, r->density));
             r->envelope = readInt (child, envelope, r->envelope);
 
-            r->size = millisecondsToSamples (readSizeMilliseconds (child, size), rate);
+            setGrainSize (*r, readSizeMilliseconds (child, size), sampleRate);
 
             r->speed = readFloat (child, speed, r->speed);
             r->sizeRnd = readFloat (child, sizeRnd, r->sizeRnd);

@@ -302,7 +302,7 @@ inline std::vector<double> recordOf (const QuorilAudioProcessor& p, int pole, in
 {
     const auto& g = p.granulizerSettings[(size_t) pole][(size_t) channel];
     const auto& r = p.resonatorSettings[(size_t) pole][(size_t) channel];
-    return { (double) g.density, (double) g.envelope, g.size, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd,
+    return { (double) g.density, (double) g.envelope, g.size, g.sizeMs, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd,
              g.outGain, (double) g.freeze, r.freq, r.feed };
 }
 

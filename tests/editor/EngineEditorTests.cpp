@@ -20,12 +20,41 @@ orvnlib::OrvnKnob& knobOf (PoleEditor& editor, int channel, int row)
     return *(channel == 0 ? editor.resonatorKnobsLeft : editor.resonatorKnobsRight)[row - freqRow];
 }
 
-float& fieldOf (QuorilAudioProcessor& p, int pole, int channel, int row)
+// The field a knob writes: for the grain size, the samples the engine reads.
+float fieldOf (QuorilAudioProcessor& p, int pole, int channel, int row)
+{
+    const auto& g = p.granulizerSettings[(size_t) pole][(size_t) channel];
+    const auto& r = p.resonatorSettings[(size_t) pole][(size_t) channel];
+    const float fields[] = { g.size, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd, r.freq, r.feed };
+    return fields[row];
+}
+
+// Writes a knob's record as the knob would: the grain size in milliseconds.
+void setField (QuorilAudioProcessor& p, int pole, int channel, int row, double value)
 {
     auto& g = p.granulizerSettings[(size_t) pole][(size_t) channel];
     auto& r = p.resonatorSettings[(size_t) pole][(size_t) channel];
-    float* fields[] = { &g.size, &g.speed, &g.sizeRnd, &g.speedRnd, &g.ampRnd, &r.freq, &r.feed };
-    return *fields[row];
+    if (row == sizeRow)
+    {
+        setGrainSize (g, value, p.sampleRate);
+        return;
+    }
+    float* fields[] = { nullptr, &g.speed, &g.sizeRnd, &g.speedRnd, &g.ampRnd, &r.freq, &r.feed };
+    *fields[row] = (float) value;
+}
+
+// What the grain size knobs of every pole show: the text and the position.
+std::vector<std::pair<juce::String, double>> grainSizeKnobs (QuorilAudioProcessor& p)
+{
+    std::vector<std::pair<juce::String, double>> shown;
+    for (int pole = 0; pole < 4; ++pole)
+    {
+        PoleEditor editor (p, pole);
+        editor.updateValueTexts();
+        for (const int channel : { 0, 1 })
+            shown.emplace_back (knobOf (editor, channel, sizeRow).getTooltip(), knobOf (editor, channel, sizeRow).getValue());
+    }
+    return shown;
 }
 
 // A panel showing one pole, laid out at its design size.
@@ -99,20 +128,20 @@ TEST (EngineEditor, AKnobWritesOnlyItsOwnFieldOfItsPoleAndChannel)
                 int changed = 0;
                 for (size_t i = 0; i < actual.size(); ++i)
                     changed += actual[i] != expected[i] ? 1 : 0;
-                EXPECT_EQ (changed, 1) << "one field of one record is written";
+                EXPECT_EQ (changed, c.row == sizeRow ? 2 : 1) << "one field of one record is written (a size with its samples)";
             }
 }
 
 TEST (EngineEditor, AKnobShowsItsRecordAndTheRefreshLeavesTheRecordAlone)
 {
-    struct Case { int row; double rate; float record; double position; const char* tooltip; };
+    struct Case { int row; double rate; double record; double position; const char* tooltip; };
     const double k44 = 44100.0, k48 = 48000.0;
     const Case cases[] = {
-        // 100 ms at 44.1 kHz; the same samples are fewer milliseconds at 48 kHz
-        { sizeRow, k44, 4410.0f, 0.138, "100 Ms" }, { sizeRow, k48, 4410.0f, 0.124, "91 Ms" },
-        // 10 ms, below the range; a second, above it; beyond the float range in milliseconds
-        { sizeRow, k44, 441.0f, 0.0, "20 Ms" }, { sizeRow, k48, 441.0f, 0.0, "20 Ms" },
-        { sizeRow, k48, 48000.0f, 1.0, "599 Ms" }, { sizeRow, k44, 3.0e38f, 1.0, "599 Ms" },
+        // the milliseconds set, at either rate
+        { sizeRow, k44, 100.0, 0.138, "100 Ms" }, { sizeRow, k48, 100.0, 0.138, "100 Ms" },
+        // 10 ms, below the range; a second, above it; beyond the float range
+        { sizeRow, k44, 10.0, 0.0, "20 Ms" }, { sizeRow, k48, 10.0, 0.0, "20 Ms" },
+        { sizeRow, k48, 1000.0, 1.0, "599 Ms" }, { sizeRow, k44, 1.0e300, 1.0, "599 Ms" },
         { speedRow, k44, 1.0f, 0.333, "1.00" }, { speedRow, k44, 3.0f, 1.0, "3.00" }, { speedRow, k44, 0.25f, 0.0, "0.25" },
         { sizeJitterRow, k44, 0.1f, 0.4, "0.10" }, { sizeJitterRow, k44, -0.1f, 0.0, "-0.10" },
         { speedJitterRow, k48, 0.1f, 0.2, "0.10" }, { speedJitterRow, k48, 0.75f, 1.0, "0.75" },
@@ -129,7 +158,7 @@ TEST (EngineEditor, AKnobShowsItsRecordAndTheRefreshLeavesTheRecordAlone)
             QuorilAudioProcessor p;
             p.prepareToPlay (c.rate, 512);
             ShownPole shown (p, 1);
-            fieldOf (p, 1, channel, c.row) = c.record;
+            setField (p, 1, channel, c.row, c.record);
             const auto before = allRecords (p);
 
             for (int tick = 0; tick < 3; ++tick)
@@ -165,6 +194,34 @@ TEST (EngineEditor, EveryKnobPositionSurvivesTheTripThroughItsRecord)
                 ASSERT_EQ (knob.getValue(), position) << rate << " Hz, row " << row << ", step " << step;
                 ASSERT_EQ (fieldOf (p, 3, step % 2, row), record) << rate << " Hz, row " << row << ", step " << step;
             }
+    }
+}
+
+// Hosts restore before they set the rate, or change a project's rate: the grain size knobs show
+// the milliseconds saved, before and after the rate is set.
+TEST (EngineEditor, GrainSizeKnobsKeepTheirMillisecondsThroughRestoreAndRateChanges)
+{
+    struct Case { double savedAt, restoredAt, preparedAt; }; // restoredAt 0: not yet prepared
+    const Case cases[] = { { 48000.0, 0.0, 48000.0 }, { 96000.0, 0.0, 96000.0 }, { 44100.0, 44100.0, 48000.0 } };
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.savedAt) + " " + juce::String (c.restoredAt) + " " + juce::String (c.preparedAt));
+        QuorilAudioProcessor source, target;
+        source.prepareToPlay (c.savedAt, 512);
+        for (int pole = 0; pole < 4; ++pole)
+            for (const int channel : { 0, 1 })
+                setField (source, pole, channel, sizeRow, 20.0 + 72.91 * (pole * 2 + channel));
+        const auto shown = grainSizeKnobs (source);
+
+        juce::MemoryBlock blob;
+        source.getStateInformation (blob);
+        if (c.restoredAt > 0.0)
+            target.prepareToPlay (c.restoredAt, 512);
+        target.setStateInformation (blob.getData(), (int) blob.getSize());
+        EXPECT_EQ (grainSizeKnobs (target), shown) << "restored";
+        target.prepareToPlay (c.preparedAt, 512);
+        EXPECT_EQ (grainSizeKnobs (target), shown) << "prepared";
     }
 }
 
@@ -207,7 +264,7 @@ TEST (EngineEditor, OnlyTheShownEditorFollowsThePollAndAShownOneCatchesUp)
     ShownPole shown (p, 0);
     auto& hidden = *shown.panel->editors[2];
     const auto shownBefore = knobOf (hidden, 0, speedRow).getValue();
-    fieldOf (p, 2, 0, speedRow) = 2.0f;
+    setField (p, 2, 0, speedRow, 2.0);
 
     shown.panel->refreshEditors();
     EXPECT_EQ (knobOf (hidden, 0, speedRow).getValue(), shownBefore) << "a hidden editor keeps what it showed";
@@ -260,7 +317,7 @@ TEST (EngineEditor, ThePollRepaintsOnlyTheKnobsThatMoved)
         shown.panel->refreshEditors();
     EXPECT_EQ (total(), 0) << "an idle poll repaints nothing";
 
-    fieldOf (p, 0, 1, speedRow) = 1.5f;
+    setField (p, 0, 1, speedRow, 1.5);
     shown.panel->refreshEditors();
     shown.panel->refreshEditors();
     EXPECT_GT (right (speedRow), 0);

@@ -29,7 +29,10 @@ void markAllRecords (QuorilAudioProcessor& p)
 {
     for (auto& pole : p.granulizerSettings)
         for (auto& g : pole)
-            g.size = g.speed = g.sizeRnd = g.speedRnd = g.ampRnd = -1.0f;
+        {
+            setGrainSize (g, -1.0, p.sampleRate);
+            g.speed = g.sizeRnd = g.speedRnd = g.ampRnd = -1.0f;
+        }
     for (auto& pole : p.resonatorSettings)
         for (auto& r : pole)
             r.freq = r.feed = -1.0f;

@@ -113,7 +113,7 @@ TEST (PoleHeaders, CopyAndPasteMoveAPoleThroughTheClipboard)
     EXPECT_EQ (poleState (p, 3), untouched);
 
     auto& a = p.granulizerSettings[0];
-    a[0].size = 5000.0f;
+    setGrainSize (a[0], 250.0, p.sampleRate);
     a[1].speed = 1.7f;
     a[0].ampRnd = 0.4f;
     p.resonatorSettings[0][1].freq = 333.0f;

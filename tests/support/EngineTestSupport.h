@@ -38,7 +38,7 @@ inline void applyGeneratedSettings (QuorilAudioProcessor& p, juce::Random& rando
             g.density = density;
             g.envelope = 2;
             const float ms = random.nextBool() ? 20.0f + 80.0f * random.nextFloat() : 100.0f + 499.0f * random.nextFloat();
-            g.size = (float) ((double) (ms * 0.001f) * p.sampleRate);
+            setGrainSize (g, (double) ms, p.sampleRate);
             g.speed = random.nextBool() ? 0.95f + 0.075f * random.nextFloat() : 0.5f + 1.5f * random.nextFloat();
             g.sizeRnd = 0.25f * random.nextFloat();
             g.ampRnd = random.nextFloat();
@@ -58,7 +58,7 @@ inline void applyAudibleSettings (QuorilAudioProcessor& p, juce::Random& random,
     for (size_t pole = 0; pole < 4; ++pole)
         for (size_t ch = 0; ch < 2; ++ch)
         {
-            p.granulizerSettings[pole][ch].size = (float) (p.granulizers[pole][ch].bufferLength - 1);
+            setGrainSize (p.granulizerSettings[pole][ch], (p.granulizers[pole][ch].bufferLength - 1) * 1000.0 / p.sampleRate, p.sampleRate);
             p.granulizerSettings[pole][ch].speed = 0.5f + 0.5f * random.nextFloat();
         }
 }
@@ -141,7 +141,7 @@ inline bool samePole (const QuorilAudioProcessor& a, int poleA, const QuorilAudi
     {
         const auto& g = p.granulizerSettings[(size_t) pole][ch];
         const auto& r = p.resonatorSettings[(size_t) pole][ch];
-        return std::tuple (g.density, g.envelope, g.size, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd, g.outGain, g.freeze, r.freq, r.feed);
+        return std::tuple (g.density, g.envelope, g.size, g.sizeMs, g.speed, g.sizeRnd, g.speedRnd, g.ampRnd, g.outGain, g.freeze, r.freq, r.feed);
     };
     return fields (a, poleA, 0) == fields (b, poleB, 0) && fields (a, poleA, 1) == fields (b, poleB, 1);
 }

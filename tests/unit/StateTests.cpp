@@ -67,32 +67,32 @@ TEST (StateTree, FreshDocumentHoldsParametersEngineNodesAndPresetNameInOrder)
     EXPECT_EQ (doc.getChild (36)["preset_name"].toString(), "INIT");
 }
 
-TEST (StateTree, GrainSizeTravelsInMillisecondsAtTheCurrentRate)
+TEST (StateTree, GrainSizeTravelsInMillisecondsAndItsSamplesFollowTheRate)
 {
     QuorilAudioProcessor p;
-    auto& size = p.granulizerSettings[2][1].size;
+    auto& record = p.granulizerSettings[2][1];
     auto sizeNode = [] (const juce::ValueTree& doc) { return doc.getChild (18 + 9 + 2 * 2 + 1); };
 
-    size = 441.0f;
+    setGrainSize (record, 10.0, p.sampleRate);
+    EXPECT_EQ (record.size, 441.0f);
     auto doc = p.createStateTree();
     EXPECT_EQ (sizeNode (doc).createXml()->getStringAttribute ("size"), "10.0");
-    size = 0.0f;
+    setGrainSize (record, 0.0, p.sampleRate);
     p.applyStateTree (parse (doc.toXmlString()));
-    EXPECT_EQ (size, 441.0f);
-    p.sampleRate = 48000.0;
-    doc = p.createStateTree();
-    EXPECT_EQ ((double) sizeNode (doc)["size"], 9.1875);
-    size = 0.0f;
-    p.applyStateTree (parse (doc.toXmlString()));
-    EXPECT_EQ (size, 441.0f);
+    EXPECT_EQ (record.size, 441.0f);
 
-    // Saved at 48 kHz, applied at 44.1 kHz: the milliseconds are kept. Without "size", 100 ms.
-    p.sampleRate = 44100.0;
-    p.applyStateTree (parse (doc.toXmlString()));
-    EXPECT_NEAR (size, 405.16875f, 0.001f);
+    // A new rate changes the samples, never the milliseconds. Without "size", 100 ms.
+    p.prepareToPlay (48000.0, 256);
+    EXPECT_EQ (record.size, 480.0f);
+    EXPECT_EQ (sizeNode (p.createStateTree()).createXml()->getStringAttribute ("size"), "10.0");
     sizeNode (doc).removeProperty ("size", nullptr);
     p.applyStateTree (doc);
-    EXPECT_EQ (size, 4410.0f);
+    EXPECT_EQ (record.size, 4800.0f);
+    EXPECT_EQ (record.sizeMs, 100.0);
+
+    // A rate that is no positive number counts as 44.1 kHz; samples are held to the float range.
+    EXPECT_EQ (grainSizeSamples (100.0, 0.0), 4410.0f);
+    EXPECT_EQ (grainSizeSamples (1.0e300, 96000.0), FLT_MAX);
 }
 
 TEST (StateTree, TypesMatchExactlyAndNodesOutsideThePolesAndChannelsAreSkipped)
@@ -200,7 +200,7 @@ TEST (StateBlob, SaveAndRestoreRoundTripsAtEitherRate)
         for (size_t pole = 0; pole < 4; ++pole)
             for (size_t ch = 0; ch < 2; ++ch)
             {
-                source.granulizerSettings[pole][ch].size = 441.0f * (float) (pole + 1) + (float) ch;
+                setGrainSize (source.granulizerSettings[pole][ch], 10.0 * (double) (pole + 1) + 0.37 * (double) ch, rate);
                 source.granulizerSettings[pole][ch].speed = 0.7f + 0.1f * (float) pole;
                 source.resonatorSettings[pole][ch].freq = 100.0f + 10.0f * (float) (pole * 2 + ch);
             }
@@ -214,7 +214,7 @@ TEST (StateBlob, SaveAndRestoreRoundTripsAtEitherRate)
             {
                 const auto& a = source.granulizerSettings[pole][ch];
                 const auto& b = target.granulizerSettings[pole][ch];
-                EXPECT_EQ (b.size, a.size);
+                EXPECT_TRUE (b.size == a.size && b.sizeMs == a.sizeMs);
                 EXPECT_TRUE (b.speed == a.speed && b.density == a.density && b.envelope == a.envelope);
                 EXPECT_EQ (target.resonatorSettings[pole][ch].freq, source.resonatorSettings[pole][ch].freq);
             }
@@ -244,7 +244,7 @@ TEST (StateBlob, SaveReopenSaveIsByteForByteEqualForAnySettings)
             if (i % 2 == 1) // any size up to two seconds, not only those the generator makes
                 for (auto& pole : source.granulizerSettings)
                     for (auto& g : pole)
-                        g.size = random.nextFloat() * (float) rate * 2.0f;
+                        setGrainSize (g, (double) (random.nextFloat() * 2000.0f), rate);
 
             if (i % 3 == 2) // a document from elsewhere: sizes in milliseconds of full precision
             {
@@ -264,6 +264,45 @@ TEST (StateBlob, SaveReopenSaveIsByteForByteEqualForAnySettings)
         }
         EXPECT_EQ (mismatches, 0) << "of " << settingsPerRate << " settings";
         EXPECT_EQ (movedSizes, 0) << "of " << settingsPerRate * 8 << " sizes";
+    }
+}
+
+// A host may restore a state before it sets the rate (VST3 allows it), and a project's rate may
+// change: what was saved saves again byte for byte, and the engine plays the milliseconds saved.
+TEST (StateBlob, RestoreBeforeTheRateOrAtAnotherRateSavesTheSameBytes)
+{
+    struct Case { double savedAt, restoredAt, preparedAt; }; // restoredAt 0: a new instance not yet prepared
+    const Case cases[] = { { 48000.0, 0.0, 48000.0 },     { 96000.0, 0.0, 96000.0 },   { 44100.0, 44100.0, 48000.0 },
+                           { 48000.0, 0.0, 96000.0 },     { 96000.0, 48000.0, 44100.0 }, { 44100.0, 0.0, 44100.0 } };
+    juce::Random random (2191);
+
+    for (const auto& c : cases)
+    {
+        SCOPED_TRACE (juce::String (c.savedAt) + " saved, " + juce::String (c.restoredAt) + " restored, "
+                      + juce::String (c.preparedAt) + " prepared");
+        QuorilAudioProcessor source;
+        source.prepareToPlay (c.savedAt, 256);
+        applyGeneratedSettings (source, random);
+        auto doc = source.createStateTree(); // and sizes from a document written elsewhere
+        doc.getChildWithName ("Granulizer").setProperty ("size", 242.91, nullptr);
+        source.applyStateTree (parse (doc.toXmlString()));
+        const auto saved = blobOf (source);
+
+        for (int reopen = 0; reopen < 3; ++reopen)
+        {
+            QuorilAudioProcessor target;
+            if (c.restoredAt > 0.0)
+                target.prepareToPlay (c.restoredAt, 256);
+            restore (target, reopen == 0 ? saved : blobOf (source));
+            target.prepareToPlay (c.preparedAt, 256);
+            ASSERT_EQ (xmlTextOf (blobOf (target)), xmlTextOf (saved)) << "reopen " << reopen;
+            EXPECT_EQ (target.granulizerSettings[0][0].sizeMs, 242.91);
+            for (size_t pole = 0; pole < 4; ++pole)
+                for (size_t ch = 0; ch < 2; ++ch)
+                    EXPECT_EQ (target.granulizerSettings[pole][ch].size,
+                               grainSizeSamples (source.granulizerSettings[pole][ch].sizeMs, c.preparedAt));
+            restore (source, blobOf (target)); // the next reopen starts from this save
+        }
     }
 }
 
