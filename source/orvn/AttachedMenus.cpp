@@ -29,7 +29,7 @@ void forgetClosedMenus()
 }
 } // namespace
 
-void show (const juce::PopupMenu& menu, const juce::PopupMenu::Options& options, std::function<void (int)> onResult)
+void show (juce::PopupMenu menu, const juce::PopupMenu::Options& options, std::function<void (int)> onResult)
 {
     jassert (options.getTargetComponent() != nullptr);
 

@@ -13,7 +13,7 @@ namespace AttachedMenus
 {
 // Shows the menu and returns at once, like PopupMenu::showMenuAsync. The options name the
 // component the menu belongs to as their target.
-void show (const juce::PopupMenu& menu, const juce::PopupMenu::Options& options,
+void show (juce::PopupMenu menu, const juce::PopupMenu::Options& options,
            std::function<void (int)> onResult = {});
 
 // Closes at once, choosing nothing, every menu shown through show() whose target is inside the
