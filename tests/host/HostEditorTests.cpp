@@ -6,6 +6,7 @@
 #include "ScreenGrab.h"
 #include "support/MessageLoop.h"
 
+#include <juce_gui_extra/juce_gui_extra.h>
 #include <X11/Xlib.h>
 
 #include <atomic>
