@@ -222,7 +222,7 @@ TEST (ClosedWindow, AMenuOpenWhenItsWindowGoesClosesWithIt)
     for (const auto& [name, show] : shows)
     {
         SCOPED_TRACE (name);
-        const int windowsBefore = desktop.getNumComponents();
+        const int shownAtFirst = shownWindows();
         OpenEditor open (p);
         otherWindow.main().footer.showMenu();
         const juce::Component::SafePointer<juce::Component> otherMenu (juce::Component::getCurrentlyModalComponent());
@@ -237,7 +237,7 @@ TEST (ClosedWindow, AMenuOpenWhenItsWindowGoesClosesWithIt)
 
         juce::PopupMenu::dismissAllActiveMenus();
         EXPECT_TRUE (runMessageLoopUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }));
-        EXPECT_EQ (desktop.getNumComponents(), windowsBefore);
+        EXPECT_EQ (shownWindows(), shownAtFirst);
     }
 }
 

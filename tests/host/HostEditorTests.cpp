@@ -9,6 +9,7 @@
 #include <juce_gui_extra/juce_gui_extra.h>
 #include <X11/Xlib.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
@@ -394,6 +395,9 @@ TEST (HostEditor, AnXErrorOnThePluginsOwnConnectionNeverReachesTheHostsHandler)
             ASSERT_NE (instance, nullptr);
             auto window = std::make_unique<HostWindow> (instance->createEditorIfNeeded());
             testsupport::runMessageLoop (300);
+            // The host's own window code meets errors without a window manager, on its connection;
+            // the plug-in's, once the window is open, never reach this handler.
+            const auto hostConnections = errorsSeenByHost;
             if (hostReplacesHandler)
                 XSetErrorHandler (laterHostErrorHandler);
 
@@ -401,15 +405,16 @@ TEST (HostEditor, AnXErrorOnThePluginsOwnConnectionNeverReachesTheHostsHandler)
             ASSERT_NE (view, 0ul);
             const auto gone = dragFromAGoneWindow (own, view);
             testsupport::runMessageLoop (300);
-            if (hostReplacesHandler)
-                EXPECT_TRUE (errorsSeenByHost.size() == 1 && errorsSeenByHost[0] != own) << errorsSeenByHost.size();
-            else
-                EXPECT_TRUE (errorsSeenByHost.empty()) << errorsSeenByHost.size();
+            const auto fromThePlugin = std::count_if (errorsSeenByHost.begin(), errorsSeenByHost.end(), [&] (Display* d)
+            {
+                return d != own && std::find (hostConnections.begin(), hostConnections.end(), d) == hostConnections.end();
+            });
+            EXPECT_EQ (fromThePlugin, hostReplacesHandler ? 1 : 0);
 
             errorsSeenByHost.clear();
             XWindowAttributes attributes;
             EXPECT_EQ (XGetWindowAttributes (own, gone, &attributes), 0);
-            EXPECT_EQ (errorsSeenByHost, std::vector<Display*> { own });
+            EXPECT_EQ (std::count (errorsSeenByHost.begin(), errorsSeenByHost.end(), own), 1);
 
             window.reset();
             instance.reset();
