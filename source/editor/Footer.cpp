@@ -1,5 +1,6 @@
 #include "Footer.h"
 
+#include "../orvn/AttachedMenus.h"
 #include "../processor/QuorilAudioProcessor.h"
 #include "EditorShared.h"
 
@@ -140,7 +141,7 @@ juce::PopupMenu::Options Footer::menuOptions (juce::Component& attachTo, int max
 void Footer::showMenu()
 {
     // Returns while the menu is open; a chosen item runs its own action once it has closed.
-    createMainMenu().showMenuAsync (menuOptions (*menuButton, 0));
+    orvnlib::AttachedMenus::show (createMainMenu(), menuOptions (*menuButton, 0));
 }
 
 void Footer::onMenuClicked() { showMenu(); }

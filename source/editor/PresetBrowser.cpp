@@ -3,6 +3,7 @@
 
 #include "PresetBrowser.h"
 
+#include "../orvn/AttachedMenus.h"
 #include "../processor/QuorilAudioProcessor.h"
 #include "EditorShared.h"
 #include "Footer.h"
@@ -95,12 +96,12 @@ void Footer::showPresetList()
 
     // The host may close the window, and delete this footer, while the list is open or before
     // its result arrives; a preset chosen from the list of a window that has gone is not loaded.
-    createPresetMenu (userNames).showMenuAsync (menuOptions (presetButton, 4),
-                                                [safeThis = juce::Component::SafePointer<Footer> (this), userNames] (int result)
-                                                {
-                                                    if (auto* footer = safeThis.getComponent())
-                                                        footer->handlePresetMenuResult (result, userNames);
-                                                });
+    orvnlib::AttachedMenus::show (createPresetMenu (userNames), menuOptions (presetButton, 4),
+                                  [safeThis = juce::Component::SafePointer<Footer> (this), userNames] (int result)
+                                  {
+                                      if (auto* footer = safeThis.getComponent())
+                                          footer->handlePresetMenuResult (result, userNames);
+                                  });
 }
 
 void Footer::onPresetListClicked() { showPresetList(); }

@@ -1,6 +1,8 @@
 #include "QuorilAudioProcessorEditor.h"
 
+#include "../orvn/AttachedMenus.h"
 #include "../processor/QuorilAudioProcessor.h"
+#include "XErrorFilter.h"
 
 QuorilAudioProcessorEditor::QuorilAudioProcessorEditor (QuorilAudioProcessor& p)
     : juce::AudioProcessorEditor (p),
@@ -8,6 +10,7 @@ QuorilAudioProcessorEditor::QuorilAudioProcessorEditor (QuorilAudioProcessor& p)
       mainComponent (p)
 {
     ++audioProcessor.openEditorCount;
+    XErrorFilter::install();
     tooltipWindow->setMillisecondsBeforeTipAppears (2000);
     addAndMakeVisible (mainComponent);
 
@@ -32,6 +35,9 @@ QuorilAudioProcessorEditor::QuorilAudioProcessorEditor (QuorilAudioProcessor& p)
 
 QuorilAudioProcessorEditor::~QuorilAudioProcessorEditor()
 {
+    // While every component is still whole: closing a menu sends mouse-enter calls to what lies
+    // under the pointer.
+    orvnlib::AttachedMenus::closeAllInside (*this);
     --audioProcessor.openEditorCount;
 }
 

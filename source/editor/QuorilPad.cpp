@@ -1,5 +1,6 @@
 #include "QuorilPad.h"
 
+#include "../orvn/AttachedMenus.h"
 #include "../processor/QuorilAudioProcessor.h"
 #include "EditorShared.h"
 
@@ -184,14 +185,16 @@ void QuorilPad::performControllerMenuItem (int itemId)
 
 void QuorilPad::showControllerMenu()
 {
+    // Opens at the pointer, and closes with the pad's window.
     const auto options = juce::PopupMenu::Options()
+                             .withTargetComponent (this)
                              .withMousePosition()
                              .withMaximumNumColumns (1)
                              .withStandardItemHeight (20);
 
     controllerMenuOpen = true;
 
-    createControllerMenu().showMenuAsync (options, [safeThis = juce::Component::SafePointer<QuorilPad> (this)] (int result)
+    orvnlib::AttachedMenus::show (createControllerMenu(), options, [safeThis = juce::Component::SafePointer<QuorilPad> (this)] (int result)
     {
         // The window may have closed while the menu was open; the destructor has ended the gestures then.
         auto* pad = safeThis.getComponent();

@@ -1,5 +1,7 @@
 #include "OrvnKnob.h"
 
+#include "AttachedMenus.h"
+
 namespace orvnlib
 {
 OrvnKnob::OrvnKnob (juce::Colour fillColour)
@@ -30,9 +32,10 @@ void OrvnKnob::showCCMenu()
     menu.addItem (assignItemId, "ASSIGN TO LAST CC");
     menu.addItem (clearItemId, "CLEAR CC MAPPING");
 
-    // The host may close the editor, and delete this knob, while the menu is open; a choice
-    // made after that has nothing left to record.
-    menu.showMenuAsync (juce::PopupMenu::Options(), [alive = juce::Component::SafePointer<OrvnKnob> (this)] (int result)
+    // Opens at the pointer, and closes with the knob's window. A choice that arrives after the
+    // knob has gone has nothing left to record.
+    const auto options = juce::PopupMenu::Options().withTargetComponent (this).withMousePosition();
+    AttachedMenus::show (menu, options, [alive = juce::Component::SafePointer<OrvnKnob> (this)] (int result)
     {
         if (auto* knob = alive.getComponent())
             knob->handleCCMenuResult (result);

@@ -186,6 +186,61 @@ TEST (ClosedWindow, AMapDialogStillOpenWhenThePluginGoesClosesWithIt)
     folder.deleteRecursively();
 }
 
+// The host closes the window with one of its menus open (a sub-menu too): the menu closes with it
+// at once, before the host's loop runs again, and leaves no window behind. A menu of another window
+// of the plug-in stays open.
+TEST (ClosedWindow, AMenuOpenWhenItsWindowGoesClosesWithIt)
+{
+    QuorilAudioProcessor p, other;
+    OpenEditor otherWindow (other);
+    auto& desktop = juce::Desktop::getInstance();
+    const auto shownWindows = [&desktop]
+    {
+        int shown = 0;
+        for (int i = 0; i < desktop.getNumComponents(); ++i)
+            shown += desktop.getComponent (i)->isVisible() ? 1 : 0;
+        return shown;
+    };
+    const auto right = juce::ModifierKeys (juce::ModifierKeys::rightButtonModifier);
+    const auto altLeft = juce::ModifierKeys (juce::ModifierKeys::altModifier | juce::ModifierKeys::leftButtonModifier);
+
+    const std::pair<const char*, std::function<void (MainComponent&)>> shows[] = {
+        { "main menu", [] (MainComponent& m) { m.footer.menuButton->onClick(); } },
+        { "preset list with FACTORY open", [] (MainComponent& m)
+          {
+              m.footer.presetButton.onClick();
+              pressKeys ({ { false, K::downKey }, { false, K::rightKey } }) (*juce::Component::getCurrentlyModalComponent());
+          } },
+        { "pad's controller menu", [&] (MainComponent& m) { m.pad->mouseDown (mouseEvent (*m.pad, { 20.0f, 20.0f }, right)); } },
+        { "knob's controller menu", [&] (MainComponent& m)
+          {
+              auto& knob = *m.globalControls.dryWetKnob;
+              knob.mouseDown (mouseEvent (knob, { 10.0f, 10.0f }, altLeft));
+          } },
+    };
+
+    for (const auto& [name, show] : shows)
+    {
+        SCOPED_TRACE (name);
+        const int shownAtFirst = shownWindows();
+        OpenEditor open (p);
+        otherWindow.main().footer.showMenu();
+        const juce::Component::SafePointer<juce::Component> otherMenu (juce::Component::getCurrentlyModalComponent());
+        const int shownBefore = shownWindows();
+        show (open.main());
+        ASSERT_GE (shownWindows(), shownBefore + (juce::String (name).contains ("FACTORY") ? 2 : 1)) << "the menu did not open";
+
+        closeWindow (open);
+        EXPECT_EQ (shownWindows(), shownBefore);
+        ASSERT_NE (otherMenu, nullptr);
+        EXPECT_TRUE (otherMenu->isVisible() && otherMenu->isCurrentlyModal (false)) << "the other window's menu";
+
+        juce::PopupMenu::dismissAllActiveMenus();
+        EXPECT_TRUE (runMessageLoopUntil ([] { return juce::ModalComponentManager::getInstance()->getNumModalComponents() == 0; }));
+        EXPECT_EQ (shownWindows(), shownAtFirst);
+    }
+}
+
 namespace
 {
 // Closes whatever menu or dialog is still open after a while: a show call that ran a message loop

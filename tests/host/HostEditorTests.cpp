@@ -6,9 +6,14 @@
 #include "ScreenGrab.h"
 #include "support/MessageLoop.h"
 
+#include <juce_gui_extra/juce_gui_extra.h>
+#include <X11/Xlib.h>
+
+#include <algorithm>
 #include <atomic>
 #include <cmath>
 #include <thread>
+#include <vector>
 
 using namespace quoril::hosttest;
 
@@ -324,4 +329,99 @@ TEST (HostEditor, TwoInstancesWithOpenEditors)
     audio.stop();
     EXPECT_TRUE (audio.allFinite());
     EXPECT_GT (audio.peak(), 1.0e-3f);
+}
+
+namespace
+{
+// The host's X error handlers. GTK's would end the process on any error; these log the connection
+// each came on.
+std::vector<Display*> errorsSeenByHost;
+int hostErrorHandler (Display* display, XErrorEvent*) { errorsSeenByHost.push_back (display); return 0; }
+int laterHostErrorHandler (Display* display, XErrorEvent*) { errorsSeenByHost.push_back (display); return 0; }
+
+// The window the plug-in's own connection made for its view, inside the host's editor.
+::Window pluginViewIn (Display* display, juce::Component& c)
+{
+    if (auto* embedding = dynamic_cast<juce::XEmbedComponent*> (&c))
+    {
+        ::Window root, parent, *children = nullptr, view = 0;
+        unsigned int count = 0;
+        if (XQueryTree (display, (::Window) embedding->getHostWindowID(), &root, &parent, &children, &count) != 0 && count > 0)
+            view = children[0];
+        if (children != nullptr)
+            XFree (children);
+        return view;
+    }
+    for (auto* child : c.getChildren())
+        if (const auto view = pluginViewIn (display, *child))
+            return view;
+    return 0;
+}
+
+// A drag that enters the view from a window destroyed just before: the plug-in asks for the type
+// list of a window that no longer exists. Returns that window.
+::Window dragFromAGoneWindow (Display* display, ::Window view)
+{
+    const auto gone = XCreateSimpleWindow (display, DefaultRootWindow (display), 0, 0, 1, 1, 0, 0, 0);
+    XDestroyWindow (display, gone);
+    XEvent enter {};
+    enter.xclient.type = ClientMessage;
+    enter.xclient.window = view;
+    enter.xclient.message_type = XInternAtom (display, "XdndEnter", False);
+    enter.xclient.format = 32;
+    enter.xclient.data.l[0] = (long) gone;
+    enter.xclient.data.l[1] = (5L << 24) | 1; // version 5, more types than fit in the message
+    XSendEvent (display, view, False, NoEventMask, &enter);
+    XSync (display, False);
+    return gone;
+}
+} // namespace
+
+// An error on the plug-in's own connection to the display, with its window open, never reaches the
+// host's handler; an error on another connection still does. Once the plug-in has gone the host's
+// handler is in place again, or the one the host put over the plug-in's meanwhile (which, seeing
+// the same request, shows that it reaches the plug-in's connection).
+TEST (HostEditor, AnXErrorOnThePluginsOwnConnectionNeverReachesTheHostsHandler)
+{
+    for (const bool hostReplacesHandler : { false, true })
+    {
+        SCOPED_TRACE (hostReplacesHandler ? "the host replaced the handler after the window opened" : "the host's handler");
+        errorsSeenByHost.clear();
+        const auto handlerBefore = XSetErrorHandler (hostErrorHandler);
+        auto* own = XOpenDisplay (nullptr);
+        ASSERT_NE (own, nullptr);
+        {
+            auto instance = createInstance (sampleRate, blockSize);
+            ASSERT_NE (instance, nullptr);
+            auto window = std::make_unique<HostWindow> (instance->createEditorIfNeeded());
+            testsupport::runMessageLoop (300);
+            // The host's own window code meets errors without a window manager, on its connection;
+            // the plug-in's, once the window is open, never reach this handler.
+            const auto hostConnections = errorsSeenByHost;
+            if (hostReplacesHandler)
+                XSetErrorHandler (laterHostErrorHandler);
+
+            const auto view = pluginViewIn (own, window->editor());
+            ASSERT_NE (view, 0ul);
+            const auto gone = dragFromAGoneWindow (own, view);
+            testsupport::runMessageLoop (300);
+            const auto fromThePlugin = std::count_if (errorsSeenByHost.begin(), errorsSeenByHost.end(), [&] (Display* d)
+            {
+                return d != own && std::find (hostConnections.begin(), hostConnections.end(), d) == hostConnections.end();
+            });
+            EXPECT_EQ (fromThePlugin, hostReplacesHandler ? 1 : 0);
+
+            errorsSeenByHost.clear();
+            XWindowAttributes attributes;
+            EXPECT_EQ (XGetWindowAttributes (own, gone, &attributes), 0);
+            EXPECT_EQ (std::count (errorsSeenByHost.begin(), errorsSeenByHost.end(), own), 1);
+
+            window.reset();
+            instance.reset();
+            testsupport::runMessageLoop (100);
+        }
+
+        EXPECT_EQ (XSetErrorHandler (handlerBefore), hostReplacesHandler ? laterHostErrorHandler : hostErrorHandler);
+        XCloseDisplay (own);
+    }
 }
