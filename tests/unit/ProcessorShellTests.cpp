@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <functional>
@@ -234,6 +235,57 @@ juce::File settingsFileLocation()
     return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Orvane_Studio/Quoril.prefs");
 }
 } // namespace
+
+// Hosts that run each instance in a process of its own open one damaged file at once: whichever
+// moves it aside, its bytes are kept in a ".damaged" file beside it and both instances get settings.
+TEST (SettingsFile, TwoProcessesOpeningOneDamagedFileLoseNothing)
+{
+    const auto file = settingsFileLocation();
+    const auto folder = file.getParentDirectory();
+    ASSERT_TRUE (folder.createDirectory());
+    int lost = 0, withoutSettings = 0;
+
+    for (int attempt = 0; attempt < 300; ++attempt)
+    {
+        for (const auto& kept : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "Quoril.prefs.damaged*"))
+            kept.deleteRecursively();
+        ASSERT_TRUE (file.getSiblingFile ("Quoril.prefs.damaged").replaceWithText ("an older damaged file"));
+        const auto bytes = "damaged " + juce::String (attempt);
+        ASSERT_TRUE (file.replaceWithText (bytes));
+
+        int go[2];
+        ASSERT_EQ (::pipe (go), 0);
+        pid_t children[2];
+        for (auto& child : children)
+        {
+            child = ::fork();
+            ASSERT_GE (child, 0);
+            if (child == 0)
+            {
+                char c;
+                ::close (go[1]);
+                const auto woken = ::read (go[0], &c, 1);
+                _exit (woken == 0 && openSettingsFile (file) != nullptr ? 0 : 1);
+            }
+        }
+        ::close (go[0]);
+        ::close (go[1]); // both wake at once
+
+        for (auto child : children)
+        {
+            int status = 0;
+            ASSERT_EQ (::waitpid (child, &status, 0), child);
+            withoutSettings += WIFEXITED (status) && WEXITSTATUS (status) == 0 ? 0 : 1;
+        }
+
+        bool kept = false;
+        for (const auto& damaged : folder.findChildFiles (juce::File::findFiles, false, "Quoril.prefs.damaged*"))
+            kept = kept || damaged.loadFileAsString() == bytes;
+        lost += kept ? 0 : 1;
+    }
+    EXPECT_EQ (lost, 0) << "tries in 300 that lost the damaged bytes";
+    EXPECT_EQ (withoutSettings, 0) << "instances in 600 without settings";
+}
 
 // Well-formed settings files holding what the framework's own settings reader and writer crash,
 // hang or over-read on: the width is read, a new width is saved at once and read back by the
