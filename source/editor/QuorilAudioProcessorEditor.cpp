@@ -41,19 +41,9 @@ QuorilAudioProcessorEditor::~QuorilAudioProcessorEditor()
     --audioProcessor.openEditorCount;
 }
 
-int QuorilAudioProcessorEditor::storedWidthFrom (const juce::String& storedText)
-{
-    const auto text = storedText.trim();
-    if (text.isEmpty() || ! text.containsOnly ("0123456789") || text.length() > 9)
-        return -1;
-
-    const int width = text.getIntValue();
-    return (width >= minimumWidth && width <= maximumStoredWidth) ? width : -1;
-}
-
 int QuorilAudioProcessorEditor::initialWidthFromSetting (const juce::String& storedText)
 {
-    const int width = storedWidthFrom (storedText);
+    const int width = storedPanelWidthFrom (storedText);
     return width > 0 ? width : designWidth;
 }
 

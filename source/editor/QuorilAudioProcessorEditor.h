@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "MainComponent.h"
+#include "../processor/SettingsFile.h"
 
 class QuorilAudioProcessor;
 
@@ -21,16 +22,11 @@ public:
     static constexpr int designWidth = 800;
     static constexpr int designHeight = 500;
     static constexpr double aspectRatio = 1.6;
-    static constexpr int minimumWidth = 200;
+    static constexpr int minimumWidth = minimumPanelWidth;
     // The largest width the window can be dragged to and the largest that reopens. A stored width
     // outside minimumWidth..maximumStoredWidth (a damaged or hand-edited settings file) opens the
     // window at the design width instead.
-    static constexpr int maximumStoredWidth = 4096;
-
-    // The width a stored text names when the window can open at it: a whole number from
-    // minimumWidth to maximumStoredWidth in decimal digits (white space around them aside);
-    // -1 for any other text.
-    static int storedWidthFrom (const juce::String& storedText);
+    static constexpr int maximumStoredWidth = maximumStoredPanelWidth;
 
     // The width to open at, from the text stored under the width key (empty when none).
     static int initialWidthFromSetting (const juce::String& storedText);

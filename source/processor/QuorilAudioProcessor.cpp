@@ -45,7 +45,7 @@ std::unique_ptr<SettingsFile> openSettingsFile (const juce::File& file)
 {
     const auto checkWidth = [] (const juce::String& text)
     {
-        const auto width = QuorilAudioProcessorEditor::storedWidthFrom (text);
+        const auto width = storedPanelWidthFrom (text);
         return width > 0 ? juce::String (width) : juce::String();
     };
 

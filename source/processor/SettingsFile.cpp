@@ -4,63 +4,57 @@
 #include "PlainFile.h"
 #include "UntrustedXml.h"
 
+#include <cerrno>
 #include <cstdio>
-#include <string_view>
 
 namespace
 {
 const juce::String documentTag ("PROPERTIES"), valueTag ("VALUE"), nameAttribute ("name"), valueAttribute ("val");
 
-// A settings document as Quoril and the framework write it: a declaration, then the root
-// PROPERTIES with one VALUE child per key, in UTF-8; never a comment, CDATA section, document
-// type or another processing instruction. Whatever holds one of those was made by something else.
+// Any well-formed document that the reader takes, with the root PROPERTIES: comments,
+// processing instructions and UTF-16 included, as a hand-edited file may have them.
 std::unique_ptr<juce::XmlElement> readSettingsDocument (const juce::MemoryBlock& data)
 {
     auto xml = parseUntrustedXml (data.getData(), data.getSize(), true);
-
-    if (xml == nullptr || ! xml->hasTagName (documentTag))
-        return {};
-
-    std::string_view text (static_cast<const char*> (data.getData()), data.getSize());
-    text = text.substr (0, text.find ('\0'));
-
-    if (text.substr (0, 3) == "\xef\xbb\xbf")
-        text.remove_prefix (3);
-    else if (text.substr (0, 2) == "\xfe\xff" || text.substr (0, 2) == "\xff\xfe")
-        return {};
-
-    const auto start = text.find_first_not_of (" \t\r\n");
-
-    if (start != std::string_view::npos && text.compare (start, 5, "<?xml") == 0)
-    {
-        const auto end = text.find ("?>", start);
-
-        if (end == std::string_view::npos)
-            return {};
-
-        text.remove_prefix (end + 2);
-    }
-
-    if (text.find ("<?") != std::string_view::npos || text.find ("<!") != std::string_view::npos)
-        return {};
-
-    return xml;
+    return xml != nullptr && xml->hasTagName (documentTag) ? std::move (xml) : nullptr;
 }
 
-// Renamed beside itself, replacing an older one. Only ever renamed: a copy (which the framework
-// falls back on where a rename fails) would wait for ever for a writer to a named pipe.
-bool moveAside (const juce::File& file)
+// Where a damaged file goes: "<name>.damaged", or, while that name is held by something a rename
+// cannot replace (a folder with something in it, a folder in the way of a file), the next of
+// "<name>.damaged-2" up to "<name>.damaged-16".
+constexpr int numDamagedNames = 16;
+
+enum class MovedAside { moved, gone, failed };
+
+// Renamed beside itself, replacing an older damaged file. Never deleted first: a rename replaces
+// its target at once, so what another instance moved aside a moment before is kept until a
+// later rename takes its place; and a file that is gone by the time of the rename (another
+// instance moved it) counts as no file. Only ever renamed: a copy (which the framework falls back
+// on where a rename fails) would wait for ever for a writer to a named pipe.
+MovedAside moveAside (const juce::File& file)
 {
-    const auto damaged = file.getSiblingFile (file.getFileName() + ".damaged");
+    const auto from = file.getFullPathName();
 
-    if (! damaged.deleteFile())
-        return false;
+    for (int n = 1; n <= numDamagedNames; ++n)
+    {
+        const auto to = from + ".damaged" + (n > 1 ? "-" + juce::String (n) : juce::String());
 
-   #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
-    return std::rename (file.getFullPathName().toRawUTF8(), damaged.getFullPathName().toRawUTF8()) == 0;
-   #else
-    return file.moveFileTo (damaged);
-   #endif
+       #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+        if (std::rename (from.toRawUTF8(), to.toRawUTF8()) == 0)
+            return MovedAside::moved;
+
+        if (errno == ENOENT)
+            return MovedAside::gone;
+       #else
+        if (! file.exists())
+            return MovedAside::gone;
+
+        if (file.replaceFileIn (juce::File (to)))
+            return MovedAside::moved;
+       #endif
+    }
+
+    return MovedAside::failed;
 }
 } // namespace
 
@@ -95,8 +89,15 @@ std::unique_ptr<SettingsFile> SettingsFile::open (const juce::File& file, std::v
             break;
     }
 
-    if (moveAside (file))
-        return settings;
+    switch (moveAside (file))
+    {
+        case MovedAside::moved:
+        case MovedAside::gone:
+            return settings;
+
+        case MovedAside::failed:
+            break;
+    }
 
     return {};
 }
@@ -178,12 +179,6 @@ bool SettingsFile::saveIfNeeded()
     return ! needsWriting || save();
 }
 
-bool SettingsFile::needsToBeSaved() const
-{
-    const juce::ScopedLock sl (getLock());
-    return needsWriting;
-}
-
 void SettingsFile::propertyChanged()
 {
     const juce::ScopedLock sl (getLock());
@@ -198,4 +193,15 @@ void SettingsFile::propertyChanged()
 void SettingsFile::timerCallback()
 {
     saveIfNeeded();
+}
+
+//==============================================================================
+int storedPanelWidthFrom (const juce::String& storedText)
+{
+    const auto text = storedText.trim();
+    if (text.isEmpty() || ! text.containsOnly ("0123456789") || text.length() > 9)
+        return -1;
+
+    const int width = text.getIntValue();
+    return (width >= minimumPanelWidth && width <= maximumStoredPanelWidth) ? width : -1;
 }

@@ -9,6 +9,16 @@
 // The settings file is larger than this only when something else has been put in its place.
 constexpr juce::int64 maxSettingsFileBytes = 64 * 1024;
 
+// The editor window's width as the settings file keeps it: the smallest the window opens at, and
+// the largest it can be dragged to and reopens at.
+constexpr int minimumPanelWidth = 200;
+constexpr int maximumStoredPanelWidth = 4096;
+
+// The width a stored text names when the window can open at it: a whole number from
+// minimumPanelWidth to maximumStoredPanelWidth in decimal digits (white space around them aside);
+// -1 for any other text.
+int storedPanelWidthFrom (const juce::String& storedText);
+
 // A per-user settings file: the few named values that Quoril keeps, in the XML form that the
 // framework's PropertiesFile writes and reads:
 //
@@ -41,13 +51,16 @@ public:
     // Reads the settings file that stands at file, or finds none:
     // - nothing there, or a symbolic link that leads to nothing: no values; the first save writes
     //   a real file in its place;
-    // - a regular file of at most maxSettingsFileBytes holding a whole, well-formed settings
-    //   document (the root PROPERTIES; none of the comments, CDATA sections, document types or
-    //   processing instructions that neither Quoril nor the framework ever writes): the values of
-    //   the known keys that pass their check. Anything else in it is ignored, and the file stays;
+    // - a regular file of at most maxSettingsFileBytes holding a whole, well-formed document that
+    //   parseUntrustedXml reads, with the root PROPERTIES (comments, processing instructions and
+    //   UTF-16 included): the values of the known keys that pass their check. Anything else in it
+    //   is ignored, and the file stays;
     // - anything else that could be read, and what is plainly no settings file from its status
     //   alone (a directory, a named pipe, a device, a regular file over the limit): renamed to
-    //   "<name>.damaged" (replacing an older one) so that nothing is lost; no values.
+    //   "<name>.damaged" (replacing an older damaged file; when something a rename cannot replace
+    //   holds that name, such as a folder with something in it, to the next free of
+    //   "<name>.damaged-2" to "<name>.damaged-16") so that nothing is lost; no values. A file that
+    //   is gone by the time it is renamed (another instance moved it aside) counts as no file.
     // Returns nullptr, having touched nothing, when something is there that could not be opened
     // or read (no permission, out of file handles), or when a damaged file could not be moved
     // aside: the caller then runs without settings and the file is neither moved nor written over.
@@ -64,7 +77,6 @@ public:
 
     // Writes the file when a value has changed since it was read or last written.
     bool saveIfNeeded();
-    bool needsToBeSaved() const;
 
     // A stored value is never handed to the framework's XML reader.
     std::unique_ptr<juce::XmlElement> getXmlValue (juce::StringRef) const = delete;

@@ -12,6 +12,7 @@
 #include <cstdlib>
 #include <fnmatch.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 using namespace editortest;
 
@@ -62,6 +63,13 @@ TEST_F (MapFiles, WrittenByteForByteInTheMapFileFormat)
     EXPECT_EQ (dir.getNumberOfChildFiles (juce::File::findFilesAndDirectories), 1);
     EXPECT_FALSE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, dir)) << "a folder is not replaced";
     EXPECT_FALSE (orvnlib::CCMapperUIManager::writeMapFile ({}, file));
+
+    // A private map stays private.
+    ASSERT_EQ (::chmod (file.getFullPathName().toRawUTF8(), 0600), 0);
+    ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, file));
+    struct stat info {};
+    ASSERT_EQ (::stat (file.getFullPathName().toRawUTF8(), &info), 0);
+    EXPECT_EQ (info.st_mode & 0777, 0600u);
 }
 
 TEST_F (MapFiles, SavedMapLoadsBackInOrderAndActsAtOnce)

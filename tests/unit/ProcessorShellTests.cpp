@@ -7,6 +7,7 @@
 #include <fcntl.h>
 #include <sys/resource.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
 #include <atomic>
@@ -181,7 +182,6 @@ TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
         { "deep nesting", header + "<PROPERTIES>" + hostile::repeated ("<a>", 300000) },
         { "instruction and text behind the root", header + "<PROPERTIES>" + width + "</PROPERTIES><?x?>text" },
         { "document type naming a device", header + "<!DOCTYPE PROPERTIES SYSTEM \"/dev/zero\"><PROPERTIES>&x;</PROPERTIES>" },
-        { "comment", header + "<PROPERTIES><!-- " + width + " --></PROPERTIES>" },
         { "broken UTF-8 in the declaration", "<?xml version=\"1.0\" encoding=\"UTF-8\xff\xff\"?><PROPERTIES>" + width + "</PROPERTIES>" },
         { "another root", header + "<OTHER>" + width + "</OTHER>" },
         { "binary", binary },
@@ -233,14 +233,27 @@ TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
     EXPECT_EQ (QuorilAudioProcessor().getSettingsFile()->getIntValue ("panel_width", 800), 640);
     EXPECT_FALSE (damaged.exists());
 
-    // A damaged file that cannot be moved aside is not read at all: no settings file.
-    ASSERT_TRUE (damaged.createDirectory());
-    ASSERT_TRUE (damaged.getChildFile ("in the way").replaceWithText ("x"));
-    ASSERT_TRUE (file.replaceWithText (header + "<PROPERTIES>" + hostile::repeated ("<a>", 300000)));
-    std::unique_ptr<QuorilAudioProcessor> p;
-    EXPECT_TRUE (hostile::returnsQuickly ([&] { p = std::make_unique<QuorilAudioProcessor>(); }));
-    EXPECT_EQ (p->getSettingsFile(), nullptr);
-    EXPECT_TRUE (file.existsAsFile());
+    // What a rename cannot replace holds ".damaged": the next free name takes the damaged file; a
+    // damaged file that no name can take is not read at all (no settings file) and stays.
+    struct Held { const char* what; int folders; const char* keptIn; };
+    const Held rows[] = { { "one folder", 1, "Quoril.prefs.damaged-2" }, { "two folders", 2, "Quoril.prefs.damaged-3" },
+                          { "every name", 16, nullptr } };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.what);
+        for (int n = 1; n <= row.folders; ++n)
+        {
+            const auto held = file.getSiblingFile ("Quoril.prefs.damaged" + (n > 1 ? "-" + juce::String (n) : juce::String()));
+            ASSERT_TRUE (held.createDirectory() && held.getChildFile ("in the way").replaceWithText ("x"));
+        }
+        ASSERT_TRUE (file.replaceWithText ("damaged"));
+        const auto settings = openSettingsFile (file);
+        EXPECT_EQ (settings != nullptr, row.keptIn != nullptr);
+        EXPECT_EQ ((row.keptIn == nullptr ? file : file.getSiblingFile (row.keptIn)).loadFileAsString(), "damaged");
+        for (int n = 2; n <= 16; ++n)
+            file.getSiblingFile ("Quoril.prefs.damaged-" + juce::String (n)).deleteRecursively();
+    }
+    damaged.deleteRecursively();
 }
 
 namespace
@@ -250,6 +263,57 @@ juce::File settingsFileLocation()
     return juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Orvane_Studio/Quoril.prefs");
 }
 } // namespace
+
+// Hosts that run each instance in a process of its own open one damaged file at once: whichever
+// moves it aside, its bytes are kept in a ".damaged" file beside it and both instances get settings.
+TEST (SettingsFile, TwoProcessesOpeningOneDamagedFileLoseNothing)
+{
+    const auto file = settingsFileLocation();
+    const auto folder = file.getParentDirectory();
+    ASSERT_TRUE (folder.createDirectory());
+    int lost = 0, withoutSettings = 0;
+
+    for (int attempt = 0; attempt < 300; ++attempt)
+    {
+        for (const auto& kept : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "Quoril.prefs.damaged*"))
+            kept.deleteRecursively();
+        ASSERT_TRUE (file.getSiblingFile ("Quoril.prefs.damaged").replaceWithText ("an older damaged file"));
+        const auto bytes = "damaged " + juce::String (attempt);
+        ASSERT_TRUE (file.replaceWithText (bytes));
+
+        int go[2];
+        ASSERT_EQ (::pipe (go), 0);
+        pid_t children[2];
+        for (auto& child : children)
+        {
+            child = ::fork();
+            ASSERT_GE (child, 0);
+            if (child == 0)
+            {
+                char c;
+                ::close (go[1]);
+                const auto woken = ::read (go[0], &c, 1);
+                _exit (woken == 0 && openSettingsFile (file) != nullptr ? 0 : 1);
+            }
+        }
+        ::close (go[0]);
+        ::close (go[1]); // both wake at once
+
+        for (auto child : children)
+        {
+            int status = 0;
+            ASSERT_EQ (::waitpid (child, &status, 0), child);
+            withoutSettings += WIFEXITED (status) && WEXITSTATUS (status) == 0 ? 0 : 1;
+        }
+
+        bool kept = false;
+        for (const auto& damaged : folder.findChildFiles (juce::File::findFiles, false, "Quoril.prefs.damaged*"))
+            kept = kept || damaged.loadFileAsString() == bytes;
+        lost += kept ? 0 : 1;
+    }
+    EXPECT_EQ (lost, 0) << "tries in 300 that lost the damaged bytes";
+    EXPECT_EQ (withoutSettings, 0) << "instances in 600 without settings";
+}
 
 // Well-formed settings files holding what the framework's own settings reader and writer crash,
 // hang or over-read on: the width is read, a new width is saved at once and read back by the
@@ -262,7 +326,23 @@ TEST (SettingsFile, OnlyAUsableWidthIsTakenFromAFile)
     ASSERT_TRUE (file.getParentDirectory().createDirectory());
     damaged.deleteRecursively();
 
-    for (const auto& input : hostile::settingsFileInputs())
+    // Documents a hand may have edited, which neither Quoril nor the framework writes.
+    const std::string width ("<VALUE name=\"panel_width\" val=\"640\"/>");
+    const auto utf16 = [&] (bool bigEndian)
+    {
+        std::string text (bigEndian ? "\xfe\xff" : "\xff\xfe");
+        for (char c : "<?xml version=\"1.0\" encoding=\"UTF-16\"?><PROPERTIES>" + width + "</PROPERTIES>")
+            text += bigEndian ? std::string ({ '\0', c }) : std::string ({ c, '\0' });
+        return text;
+    };
+    auto inputs = hostile::settingsFileInputs();
+    inputs.push_back ({ "comments", "<?xml version=\"1.0\"?>\n<!-- by hand -->\n<PROPERTIES><!-- <VALUE name=\"panel_width\" val=\"300\"/> -->"
+                                    + width + "</PROPERTIES>\n<!-- end -->\n" });
+    inputs.push_back ({ "an instruction before the root", "<?xml-stylesheet href=\"a.css\"?><PROPERTIES>" + width + "</PROPERTIES>" });
+    inputs.push_back ({ "UTF-16, little-endian", utf16 (false) });
+    inputs.push_back ({ "UTF-16, big-endian", utf16 (true) });
+
+    for (const auto& input : inputs)
     {
         SCOPED_TRACE (input.what);
         ASSERT_LE ((juce::int64) input.bytes.size(), maxSettingsFileBytes);
@@ -382,4 +462,34 @@ TEST (SettingsFile, ALinkToNothingIsReplacedAtTheNextSave)
         EXPECT_EQ (QuorilAudioProcessor().getSettingsFile()->getIntValue ("panel_width", 800), 960);
     }
     EXPECT_FALSE (file.getSiblingFile ("Quoril.prefs.damaged").exists());
+}
+
+// A save keeps the permission bits of the file it replaces; a new file gets the usual mode for the
+// umask.
+TEST (SettingsFile, ASaveKeepsTheFilesPermissions)
+{
+    const auto file = settingsFileLocation();
+    ASSERT_TRUE (file.getParentDirectory().createDirectory());
+    struct Row { int before; mode_t mask; int after; };
+    const Row rows[] = { { 0600, 022, 0600 }, { 0640, 022, 0640 }, { 0604, 077, 0604 }, { -1, 022, 0644 }, { -1, 077, 0600 } };
+    for (const auto& row : rows)
+    {
+        SCOPED_TRACE (row.before);
+        file.deleteFile();
+        if (row.before >= 0)
+        {
+            ASSERT_TRUE (file.replaceWithText ("<PROPERTIES/>"));
+            ASSERT_EQ (::chmod (file.getFullPathName().toRawUTF8(), (mode_t) row.before), 0);
+        }
+        const auto previousMask = ::umask (row.mask);
+        auto settings = openSettingsFile (file);
+        ASSERT_NE (settings, nullptr);
+        settings->setValue (panelWidthSetting, 960);
+        EXPECT_TRUE (settings->save());
+        ::umask (previousMask);
+
+        struct stat info {};
+        ASSERT_EQ (::stat (file.getFullPathName().toRawUTF8(), &info), 0);
+        EXPECT_EQ ((int) (info.st_mode & 0777), row.after);
+    }
 }
