@@ -132,9 +132,9 @@ public:
     // which the host never hears of by itself. Whatever the user does to them calls
     // noteStateChange; a restore by the host does not. On the message thread the call tells the
     // host at once that the state needs saving, before control returns to the host. On any other
-    // thread (a MIDI slot loaded in processBlock) it only raises a flag, without allocation or
-    // lock, and a short message-thread timer passes it on at its next tick, once for all the
-    // changes noted since the last. The host taking the state never drops a notice: hosts take
+    // thread it only raises a flag, and a short message-thread timer passes it on at its next
+    // tick, once for all the changes noted since the last. (A MIDI slot loaded in processBlock
+    // raises that flag itself: asking which thread it runs on would take the framework's lock.) The host taking the state never drops a notice: hosts take
     // it for backups, undo and comparisons as well as for saves.
     void noteStateChange() noexcept;
 

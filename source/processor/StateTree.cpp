@@ -3,6 +3,8 @@
 #include <cfloat>
 #include <cmath>
 #include <limits>
+#include <locale>
+#include <sstream>
 
 namespace
 {
@@ -54,6 +56,30 @@ float readFloat (const juce::ValueTree& node, const juce::Identifier& property, 
 // Documents keep the grain size in milliseconds, as the records do (GranulizerSettings::sizeMs):
 // the double read is the double written, so a document read and saved again does not move.
 constexpr double defaultSizeMilliseconds = 100.0;
+
+// The size as the document keeps it. The framework writes a double with 15 or 16 significant
+// digits, which does not always read back as the same double; a size that it would change is
+// written with as many digits as it takes (at most 17), so a size saved and read back is the size
+// that was set, and so are the samples derived from it.
+juce::var sizeInDocument (double ms)
+{
+    const juce::var plain (ms);
+    if (plain.toString().getDoubleValue() == ms)
+        return plain;
+
+    std::ostringstream text;
+    text.imbue (std::locale::classic());
+    for (int digits = 16; digits <= 17; ++digits)
+    {
+        text.str ({});
+        text.precision (digits);
+        text << ms;
+        if (juce::String (text.str()).getDoubleValue() == ms)
+            break;
+    }
+
+    return juce::String (text.str());
+}
 
 // The size in milliseconds; absent, not finite or beyond the float range reads as 100 ms.
 double readSizeMilliseconds (const juce::ValueTree& node, const juce::Identifier& property)
@@ -143,7 +169,7 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
                 {
                     child.setProperty (density, r->density, nullptr);
                     child.setProperty (envelope, r->envelope, nullptr);
-                    child.setProperty (size, r->sizeMs, nullptr);
+                    child.setProperty (size, sizeInDocument (r->sizeMs), nullptr);
                     child.setProperty (speed, (double) r->speed, nullptr);
                     child.setProperty (sizeRnd, (double) r->sizeRnd, nullptr);
                     child.setProperty (speedRnd, (double) r->speedRnd, nullptr);

@@ -90,7 +90,7 @@ void QuorilAudioProcessor::loadMidiPreset (int program)
     {
         applyStateTree (juce::ValueTree::fromXml (*document));
         if (document->getTagName() == "Quoril") // any other document was refused: nothing changed
-            noteStateChange();
+            stateChangePending.store (true); // the audio thread: the timer tells the host
     }
 
     suspendProcessing (false);
