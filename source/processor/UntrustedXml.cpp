@@ -445,6 +445,10 @@ private:
     int nameOf (const char* name, bool isAttribute)
     {
         const auto length = std::strlen (name);
+
+        if (length > (size_t) maxUntrustedXmlNameBytes)
+            return -1;
+
         const auto index = names.intern (name, length);
 
         if (index >= 0 && isAttribute && length > 7 && std::memcmp (name, "base64:", 7) == 0

@@ -34,7 +34,8 @@
 // maxUntrustedXmlElements elements (text elements included), more than maxUntrustedXmlAttributes
 // attributes on an element or maxUntrustedXmlDocumentAttributes in the document, and more than
 // maxUntrustedXmlNames distinct element and attribute names (a "base64:" attribute name counts the
-// name after the prefix too, which the framework's value trees make of it). The largest document
+// name after the prefix too, which the framework's value trees make of it), and a name longer than
+// maxUntrustedXmlNameBytes (the framework pools every name and compares long ones slowly). The largest document
 // Quoril itself writes, a state with every field at its longest, is under 16 KiB (the unit tests
 // measure it); it uses about forty names, sixty elements, two hundred attributes, a dozen on one
 // element and three levels.
@@ -47,6 +48,7 @@ constexpr int maxUntrustedXmlElements = 1024;
 constexpr int maxUntrustedXmlAttributes = 64;
 constexpr int maxUntrustedXmlDocumentAttributes = 2048;
 constexpr int maxUntrustedXmlNames = 128;
+constexpr int maxUntrustedXmlNameBytes = 64;
 
 // An element of the most attributes can always be read: its names fit with its own.
 static_assert (maxUntrustedXmlAttributes < maxUntrustedXmlNames);

@@ -204,7 +204,7 @@ inline std::string utf16 (const std::string& ascii)
 //==============================================================================
 // A state document that sets out_gain to 2 and is exactly at one of the reader's limits (or over
 // it by excess): each is read, and one more of what is counted is refused.
-enum class Limit { elements, attributesOnElement, documentAttributes, names, base64Names, bytes };
+enum class Limit { elements, attributesOnElement, documentAttributes, names, base64Names, nameBytes, bytes };
 
 inline std::string limitDocument (Limit limit, int excess = 0)
 {
@@ -250,6 +250,11 @@ inline std::string limitDocument (Limit limit, int excess = 0)
             text += "/>";
             break;
         }
+
+        case Limit::nameBytes: // an element's name and an attribute's
+            text += "<" + std::string ((size_t) (maxUntrustedXmlNameBytes + excess), 'n') + " "
+                  + std::string ((size_t) (maxUntrustedXmlNameBytes + excess), 'a') + "=\"\"/>";
+            break;
 
         case Limit::bytes:
             text += "<!--" + std::string (maxUntrustedXmlBytes + (size_t) excess - text.size() - close.size() - 7, 'c') + "-->";

@@ -257,7 +257,8 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
     const std::pair<Limit, const char*> limits[] = {
         { Limit::elements, "elements" }, { Limit::attributesOnElement, "attributes on an element" },
         { Limit::documentAttributes, "attributes in the document" }, { Limit::names, "distinct names" },
-        { Limit::base64Names, "distinct names with base64 attributes" }, { Limit::bytes, "bytes" },
+        { Limit::base64Names, "distinct names with base64 attributes" }, { Limit::nameBytes, "bytes of a name" },
+        { Limit::bytes, "bytes" },
     };
     const auto file = juce::File::getSpecialLocation (juce::File::userHomeDirectory).getChildFile ("limit.qpst");
 
