@@ -93,7 +93,8 @@ void normaliseValues (juce::XmlElement& root)
         auto* element = pending.back();
         pending.pop_back();
 
-        for (int i = 0; i < element->getNumAttributes(); ++i)
+        // A text element keeps its text as an attribute: text is no attribute value.
+        for (int i = 0; ! element->isTextElement() && i < element->getNumAttributes(); ++i)
             element->setAttribute (element->getAttributeName (i), element->getAttributeValue (i).replace ("\r\n", " ")
                                                                      .replaceCharacters ("\t\r\n", "   "));
 
