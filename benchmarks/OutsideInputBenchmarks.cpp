@@ -8,9 +8,9 @@
 //   MidiSlot/DOC/POOL      one processBlock (512 samples, 44.1 kHz, no editor open) carrying the
 //                          program change whose slot file is the document (DOC None: no change)
 // POOL is the framework's pool of names: Fresh holds what the plug-in and the framework use;
-// Pool32k and Pool175k also hold 32,768 or 175,000 names left by earlier loads (twice what 128
-// slot files at the limit on distinct names can leave; as many as one document of distinct names
-// left before there was that limit), all sorting after the document's names, so that every new
+// Pool32k and Pool175k also hold 32,768 or 175,000 names left by earlier loads (sixteen times
+// what 128 slot files at the limit on new names can leave; as many as one document of distinct
+// names left before there were limits), all sorting after the document's names, so that every new
 // name is inserted in front of them.
 
 #include <benchmark/benchmark.h>

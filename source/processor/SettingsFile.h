@@ -2,12 +2,15 @@
 
 #include <juce_events/juce_events.h>
 
+#include "UntrustedXml.h"
+
 #include <functional>
 #include <memory>
 #include <vector>
 
-// The settings file is larger than this only when something else has been put in its place.
-constexpr juce::int64 maxSettingsFileBytes = 64 * 1024;
+// The settings file is larger than this only when something else has been put in its place; the
+// reader takes no more.
+constexpr juce::int64 maxSettingsFileBytes = (juce::int64) maxUntrustedXmlBytes;
 
 // The editor window's width as the settings file keeps it: the smallest the window opens at, and
 // the largest it can be dragged to and reopens at.

@@ -4,7 +4,6 @@
 
 #include <algorithm>
 #include <climits>
-#include <cstdio>
 #include <cstring>
 #include <string>
 #include <string_view>
@@ -141,9 +140,17 @@ public:
             if (standIn == 0)
                 continue;
 
-            char reference[16];
-            const auto length = std::snprintf (reference, sizeof (reference), "&#x%X;", (unsigned) standIn);
-            copy.append (text.data() + copied, at - copied).append (reference, (size_t) length);
+            if (copy.empty())
+            {
+                // A reference grows by at most four bytes ("&#1;" becomes "&#xFDD1;").
+                copy.reserve (2 * text.size());
+                shifts.reserve (text.size() / 4);
+            }
+
+            copy.append (text.data() + copied, at - copied).append ("&#x");
+            for (int shift = standIn > 0xffff ? 16 : 12; shift >= 0; shift -= 4)
+                copy += "0123456789ABCDEF"[(standIn >> shift) & 0xf];
+            copy += ';';
             copied = i + 1;
             shifts.push_back ({ copy.size(), copy.size() - copied });
         }
@@ -186,6 +193,17 @@ public:
 
         for (size_t i = 0; i < length;)
         {
+            // Up to the next byte that may begin a stand-in, all at once.
+            auto next = i;
+            while (next < length && b[next] != 0xef && b[next] != 0xf0)
+                ++next;
+
+            out.append (s + i, next - i);
+            i = next;
+
+            if (i == length)
+                break;
+
             if (length - i >= 3 && b[i] == 0xef && b[i + 1] == 0xb7 && isFdStandIn (b[i + 2]))
             {
                 if (b[i + 2] != 0x90) // "&#0;" stands for nothing
@@ -236,17 +254,80 @@ private:
 };
 
 //==============================================================================
-// The distinct names of a document, each kept once, up to a number; open addressing over a
-// power-of-two table at most a quarter full.
+// The names of Quoril's own documents: its state and presets (with the controller map, whose
+// elements are named by parameter ids), map files, and the settings file the framework's
+// properties writer makes.
+constexpr const char* quorilNames[] = {
+    "Quoril", "PARAM", "id", "value", "Metadata", "preset_name",
+    "Granulizer", "density", "envelope", "size", "speed", "size_rnd", "speed_rnd", "amp_rnd", "out_gain",
+    "Resonator", "freq", "feed", "gain", "Diffuser", "damp", "pole", "channel",
+    "Quoril_MIDI_MAP", "cc",
+    "in_gain", "x_pos", "y_pos", "trajectory", "x_traj_amount", "x_traj_range", "y_traj_amount", "y_traj_range",
+    "dry_wet", "pole_a_diff", "pole_b_diff", "pole_c_diff", "pole_d_diff",
+    "stereo_link_a", "stereo_link_b", "stereo_link_c", "stereo_link_d",
+    "PROPERTIES", "VALUE", "name", "val",
+};
+
+// Those names, pooled once and held for the library's life, so that reading them
+// never reaches the framework's pool. Sorted for lookup; never changed after loading, so any
+// thread may read it.
+class QuorilNames
+{
+public:
+    QuorilNames()
+    {
+        for (const auto* name : quorilNames)
+            entries.push_back ({ name, juce::Identifier (name) });
+
+        std::sort (entries.begin(), entries.end(), [] (const Entry& a, const Entry& b) { return a.name < b.name; });
+    }
+
+    // The pooled name, or nullptr when it is none of Quoril's.
+    const juce::Identifier* find (std::string_view name) const noexcept
+    {
+        const auto at = std::lower_bound (entries.begin(), entries.end(), name, [] (const Entry& e, std::string_view n) { return e.name < n; });
+        return at != entries.end() && at->name == name ? &at->id : nullptr;
+    }
+
+private:
+    struct Entry
+    {
+        std::string_view name;
+        juce::Identifier id;
+    };
+
+    std::vector<Entry> entries;
+};
+
+const QuorilNames& namesOfQuoril()
+{
+    static const QuorilNames names;
+    return names;
+}
+
+// A text element, and the name of the attribute that holds its text, made once.
+const juce::XmlElement& textElement()
+{
+    static const std::unique_ptr<juce::XmlElement> element (juce::XmlElement::createTextElement ({}));
+    return *element;
+}
+
+const juce::Identifier& textAttributeName()
+{
+    static const juce::Identifier name (textElement().getAttributeName (0));
+    return name;
+}
+
+
+//==============================================================================
+// The distinct names of a document, each kept once: Quoril's own with their pooled names, and up
+// to maxUntrustedXmlNewNames others. Open addressing over a power-of-two table at most a quarter
+// full.
 class NameTable
 {
 public:
-    explicit NameTable (int maxNamesToUse)
-        : maxNames (maxNamesToUse), slots ((size_t) juce::nextPowerOfTwo (4 * maxNamesToUse + 4), -1)
-    {
-    }
-
-    // The name's number, or -1 when it is new and the table already holds maxNames names.
+    // The name's number, or -1 when it is new, none of Quoril's, and the table already holds the
+    // most such names.
     int intern (const char* name, size_t length)
     {
         const auto mask = slots.size() - 1;
@@ -257,18 +338,20 @@ public:
 
             if (index < 0)
             {
-                if ((int) entries.size() >= maxNames)
+                const auto* known = namesOfQuoril().find ({ name, length });
+
+                if (known == nullptr && newNames++ >= maxUntrustedXmlNewNames)
                     return -1;
 
                 slots[slot] = (int) entries.size();
-                entries.push_back ({ chars.size(), length });
+                entries.push_back ({ chars.size(), length, known });
                 chars.append (name, length);
                 return slots[slot];
             }
 
             const auto& entry = entries[(size_t) index];
 
-            if (entry.second == length && std::memcmp (chars.data() + entry.first, name, length) == 0)
+            if (entry.length == length && std::memcmp (chars.data() + entry.first, name, length) == 0)
                 return index;
         }
     }
@@ -278,13 +361,24 @@ public:
     std::string_view operator[] (int index) const
     {
         const auto& entry = entries[(size_t) index];
-        return { chars.data() + entry.first, entry.second };
+        return { chars.data() + entry.first, entry.length };
     }
 
+    // The pooled name when it is one of Quoril's, else nullptr.
+    const juce::Identifier* pooled (int index) const { return entries[(size_t) index].known; }
+
 private:
-    const int maxNames;
-    std::vector<int> slots;
-    std::vector<std::pair<size_t, size_t>> entries; // where in chars, how long
+    struct Entry
+    {
+        size_t first, length; // in chars
+        const juce::Identifier* known;
+    };
+
+    static constexpr size_t maxNames = std::size (quorilNames) + maxUntrustedXmlNewNames;
+
+    int newNames = 0;
+    std::vector<int> slots = std::vector<int> ((size_t) juce::nextPowerOfTwo (4 * (int) maxNames), -1);
+    std::vector<Entry> entries;
     std::string chars;
 
     static juce::uint64 hash (const char* s, size_t length) noexcept
@@ -374,7 +468,7 @@ private:
     const std::string_view source;
     const ForbiddenReferences& references;
     const bool wholeDocument;
-    NameTable names { maxUntrustedXmlNames };
+    NameTable names;
     std::string chars;
     std::vector<Node> nodes;
     std::vector<Attribute> attributes;
@@ -516,7 +610,13 @@ private:
     {
         auto& b = from (userData);
 
-        if (! b.inCdata && ! b.failed)
+        if (b.inCdata || b.failed)
+            return;
+
+        // Expat gives each line end and reference on its own.
+        if (length == 1 && (unsigned char) *s < 0x80)
+            b.chars.push_back (*s);
+        else
             b.references.appendRestored (b.chars, s, (size_t) length);
     }
 
@@ -594,6 +694,9 @@ private:
 
             if (id.isNull())
             {
+                if (const auto* known = names.pooled (index))
+                    return *known;
+
                 const auto name = names[index];
                 id = juce::Identifier (juce::String (juce::CharPointer_UTF8 (name.data()), juce::CharPointer_UTF8 (name.data() + name.size())));
             }
@@ -608,7 +711,11 @@ private:
         {
             if (node.name < 0)
             {
-                made.emplace_back (juce::XmlElement::createTextElement (stringOf (node.piece)));
+                // As the framework makes a text element, without asking its pool for the name of
+                // the text attribute each time.
+                auto text = std::make_unique<juce::XmlElement> (textElement());
+                text->setAttribute (textAttributeName(), stringOf (node.piece));
+                made.push_back (std::move (text));
                 continue;
             }
 
@@ -701,4 +808,10 @@ std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t nu
         return {};
 
     return TreeBuilder (parser.get(), text, references, wholeDocument).parse (parsed);
+}
+
+const std::vector<std::string_view>& quorilXmlNames()
+{
+    static const std::vector<std::string_view> names (std::begin (quorilNames), std::end (quorilNames));
+    return names;
 }

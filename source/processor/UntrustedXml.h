@@ -4,6 +4,8 @@
 
 #include <cstddef>
 #include <memory>
+#include <string_view>
+#include <vector>
 
 // The one reader for XML text that comes from outside the plug-in: a host's saved state, user
 // preset files, MIDI slots, controller map files and the settings file.
@@ -32,23 +34,28 @@
 // It also refuses what no real document comes near: text longer than maxUntrustedXmlBytes (up to
 // the zero byte or unit that may end it), nesting deeper than maxUntrustedXmlDepth, more than
 // maxUntrustedXmlElements elements (text elements included), more than maxUntrustedXmlAttributes
-// attributes on an element or maxUntrustedXmlDocumentAttributes in the document, and more than
-// maxUntrustedXmlNames distinct element and attribute names (a "base64:" attribute name counts the
-// name after the prefix too, which the framework's value trees make of it), and a name longer than
-// maxUntrustedXmlNameBytes (the framework pools every name and compares long ones slowly). The largest document
-// Quoril itself writes, a state with every field at its longest, is under 16 KiB (the unit tests
-// measure it); it uses about forty names, sixty elements, two hundred attributes, a dozen on one
-// element and three levels.
+// attributes on an element or maxUntrustedXmlDocumentAttributes in the document, a name longer
+// than maxUntrustedXmlNameBytes, and more than maxUntrustedXmlNewNames distinct element and
+// attribute names that none of Quoril's own documents uses (a "base64:" attribute name counts the
+// name after the prefix too, which the framework's value trees make of it).
+//
+// The framework pools every name for the library's life and takes longer for each new name the
+// more names its pool holds. The names of Quoril's own documents are pooled once, when the library
+// loads, and a document's use of them reaches neither the pool nor its lock; only the few new names
+// a document may hold are pooled, once each. The largest document Quoril itself writes, a state
+// with every field at its longest, is far below every limit (the unit tests measure it): about
+// forty names, seventy elements, two hundred and fifty attributes, a dozen on one element and
+// three levels, in under 6 KiB.
 std::unique_ptr<juce::XmlElement> parseUntrustedXml (const void* data, size_t numBytes,
                                                      bool wholeDocument = false);
 
-constexpr size_t maxUntrustedXmlBytes = 64 * 1024;
-constexpr int maxUntrustedXmlDepth = 32;
-constexpr int maxUntrustedXmlElements = 1024;
-constexpr int maxUntrustedXmlAttributes = 64;
-constexpr int maxUntrustedXmlDocumentAttributes = 2048;
-constexpr int maxUntrustedXmlNames = 128;
-constexpr int maxUntrustedXmlNameBytes = 64;
+// The names Quoril's own documents use: its state and presets, map files and the settings file.
+const std::vector<std::string_view>& quorilXmlNames();
 
-// An element of the most attributes can always be read: its names fit with its own.
-static_assert (maxUntrustedXmlAttributes < maxUntrustedXmlNames);
+constexpr size_t maxUntrustedXmlBytes = 32 * 1024;
+constexpr int maxUntrustedXmlDepth = 32;
+constexpr int maxUntrustedXmlElements = 256;
+constexpr int maxUntrustedXmlAttributes = 32;
+constexpr int maxUntrustedXmlDocumentAttributes = 1024;
+constexpr int maxUntrustedXmlNewNames = 16;
+constexpr int maxUntrustedXmlNameBytes = 64;

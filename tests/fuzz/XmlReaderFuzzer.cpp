@@ -9,6 +9,7 @@
 #include "processor/UntrustedXml.h"
 
 #include <cstdio>
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -130,7 +131,8 @@ void compareWithFramework (const uint8_t* data, size_t size, const juce::XmlElem
 
 // What the reader's limits count in a tree it gave: the nesting of elements (a text element is
 // no level of its own), elements (text elements among them), attributes on one element and in
-// all, and distinct names (the name after a "base64:" prefix among them).
+// all, and distinct names (the name after a "base64:" prefix among them), of which those none of
+// Quoril's documents uses count as new.
 struct Counts
 {
     int depth = 0, elements = 0, attributesOnElement = 0, attributes = 0;
@@ -175,7 +177,10 @@ bool isWithinLimits (const juce::XmlElement& root)
     const auto counts = countsOf (root);
     return counts.depth <= maxUntrustedXmlDepth && counts.elements <= maxUntrustedXmlElements
         && counts.attributesOnElement <= maxUntrustedXmlAttributes && counts.attributes <= maxUntrustedXmlDocumentAttributes
-        && (int) counts.names.size() <= maxUntrustedXmlNames;
+        && (int) std::count_if (counts.names.begin(), counts.names.end(), [] (const juce::String& name)
+                                { const auto& own = quorilXmlNames();
+                                  return std::find (own.begin(), own.end(), name.toStdString()) == own.end(); })
+               <= maxUntrustedXmlNewNames;
 }
 } // namespace
 

@@ -126,31 +126,43 @@ inline std::string cdataLinesThenReturns (size_t bytes = fileBytes)
 // The largest documents the reader takes: each within every limit, as costly as the limits let
 // a document be for the reader and for what reads its tree.
 
-// The most distinct names, all sorting before any name the plug-in uses: element names, or
-// "base64:" attribute names (each counting twice) with values that decode.
+// The first count of the names Quoril's documents use (which cost no new name), each once.
+inline std::vector<std::string> quorilNames (int count)
+{
+    const auto& names = quorilXmlNames();
+    return std::vector<std::string> (names.begin(), names.begin() + std::min (count, (int) names.size()));
+}
+
+// The most distinct names: every name Quoril uses as an element, and the most new ones, all
+// sorting before any name the plug-in uses, as elements or as "base64:" attribute names (each
+// counting twice) with values that decode.
 inline std::string mostNames (bool base64 = false)
 {
     std::string text = "<A>";
+    for (const auto& name : quorilNames (maxUntrustedXmlElements))
+        text += "<" + name + "/>";
+
     if (base64)
     {
         text += "<e";
-        for (int i = (maxUntrustedXmlNames - 2) / 2; --i >= 0;)
+        for (int i = (maxUntrustedXmlNewNames - 2) / 2; --i >= 0;)
             text += " base64:" + nameAt (i, 3) + "=\"QQ==\"";
         return text + "/></A>";
     }
 
-    for (int i = maxUntrustedXmlNames - 1; --i >= 0;)
+    for (int i = maxUntrustedXmlNewNames - 1; --i >= 0;)
         text += "<" + nameAt (i, 3) + "/>";
     return text + "</A>";
 }
 
-// The most attributes: elements of the most attributes each until the document holds the most,
-// then empty elements up to the most elements.
+// The most attributes: elements of the most attributes each (Quoril's names) until the document
+// holds the most, then empty elements up to the most elements.
 inline std::string mostAttributes()
 {
     std::string element = "<e";
-    for (int a = 0; a < maxUntrustedXmlAttributes; ++a)
-        element += " " + nameAt (a, 3) + "=\"" + std::to_string (a) + "\"";
+    int a = 0;
+    for (const auto& name : quorilNames (maxUntrustedXmlAttributes))
+        element += " " + name + "=\"" + std::to_string (a++) + "\"";
     element += "/>";
     const int full = maxUntrustedXmlDocumentAttributes / maxUntrustedXmlAttributes;
     return "<Quoril>" + repeated (element, full) + repeated ("<e/>", maxUntrustedXmlElements - 1 - full) + "</Quoril>";
@@ -175,15 +187,15 @@ inline std::string mostDeepChains()
 // Every limit reached at once, the rest of the size one attribute value.
 inline std::string mostOfAll (size_t bytes = fileBytes)
 {
-    // Names: the root's, k elements', "e", its attributes' and "Z".
-    const int k = maxUntrustedXmlNames - maxUntrustedXmlAttributes - 2;
+    // New names: the root's, k elements', "e" and "Z"; the attributes are Quoril's names.
+    const int k = maxUntrustedXmlNewNames - 3;
     std::string text = "<A>";
     for (int i = 0; i < k; ++i)
         text += "<" + nameAt (i, 3) + "/>";
 
     std::string element = "<e";
-    for (int a = 0; a < maxUntrustedXmlAttributes - 1; ++a)
-        element += " " + nameAt (k + a, 3) + "=\"1\"";
+    for (const auto& name : quorilNames (maxUntrustedXmlAttributes - 1))
+        element += " " + name + "=\"1\"";
     element += "/>";
     const int full = (maxUntrustedXmlDocumentAttributes - 1) / (maxUntrustedXmlAttributes - 1);
     text += repeated (element, full);
@@ -208,16 +220,27 @@ enum class Limit { elements, attributesOnElement, documentAttributes, names, bas
 
 inline std::string limitDocument (Limit limit, int excess = 0)
 {
-    // Four names (Quoril, PARAM, id, value), two elements and two attributes.
+    // Two elements and two attributes, of Quoril's names (Quoril, PARAM, id, value).
     const std::string parameter = "<PARAM id=\"out_gain\" value=\"2\"/>";
     const std::string close = "</Quoril>";
     std::string text = "<Quoril>" + parameter;
 
-    const auto attributes = [] (int first, int count, const char* prefix = "")
+    // New attribute names, with a prefix.
+    const auto attributes = [] (int count, const char* prefix)
     {
         std::string list;
-        for (int a = first; a < first + count; ++a)
+        for (int a = 0; a < count; ++a)
             list += std::string (" ") + prefix + "a" + std::to_string (a) + "=\"\"";
+        return list;
+    };
+
+    // Quoril's own names (none of those the parameter uses), which cost no new name.
+    const auto ownAttributes = [] (int count)
+    {
+        std::string list;
+        for (const auto& name : quorilNames (count + 2))
+            if (name != "id" && name != "value" && count-- > 0)
+                list += " " + name + "=\"\"";
         return list;
     };
 
@@ -228,24 +251,24 @@ inline std::string limitDocument (Limit limit, int excess = 0)
             break;
 
         case Limit::attributesOnElement:
-            text += "<e" + attributes (0, maxUntrustedXmlAttributes + excess) + "/>";
+            text += "<Quoril" + ownAttributes (maxUntrustedXmlAttributes + excess) + "/>";
             break;
 
         case Limit::documentAttributes:
             for (int left = maxUntrustedXmlDocumentAttributes - 2 + excess; left > 0; left -= maxUntrustedXmlAttributes)
-                text += "<e" + attributes (0, std::min (left, maxUntrustedXmlAttributes)) + "/>";
+                text += "<Quoril" + ownAttributes (std::min (left, maxUntrustedXmlAttributes)) + "/>";
             break;
 
-        case Limit::names:
-            for (int i = 0; i < maxUntrustedXmlNames - 4 + excess; ++i)
+        case Limit::names: // new ones
+            for (int i = 0; i < maxUntrustedXmlNewNames + excess; ++i)
                 text += "<n" + std::to_string (i) + "/>";
             break;
 
         case Limit::base64Names: // "e", and each base64 attribute its name and the name after the prefix
         {
-            const int pairs = (maxUntrustedXmlNames - 5) / 2;
-            text += "<e" + attributes (0, pairs, "base64:");
-            for (int i = 0; i < maxUntrustedXmlNames - 5 - 2 * pairs + excess; ++i)
+            const int pairs = (maxUntrustedXmlNewNames - 1) / 2;
+            text += "<e" + attributes (pairs, "base64:");
+            for (int i = 0; i < maxUntrustedXmlNewNames - 1 - 2 * pairs + excess; ++i)
                 text += " b" + std::to_string (i) + "=\"\"";
             text += "/>";
             break;
@@ -288,8 +311,8 @@ inline std::vector<Input> xmlInputs()
         { "one element too many", limitDocument (Limit::elements, 1) },
         { "one attribute too many on an element", limitDocument (Limit::attributesOnElement, 1) },
         { "one attribute too many in the document", limitDocument (Limit::documentAttributes, 1) },
-        { "one distinct name too many", limitDocument (Limit::names, 1) },
-        { "one distinct name too many, as a base64 attribute", limitDocument (Limit::base64Names, 1) },
+        { "one new name too many", limitDocument (Limit::names, 1) },
+        { "one new name too many, as a base64 attribute", limitDocument (Limit::base64Names, 1) },
         { "one byte too many", limitDocument (Limit::bytes, 1) },
     };
 }
@@ -317,7 +340,7 @@ inline std::vector<Input> settingsFileInputs()
           document ("<VALUE name=\"k\"><a>t<b x=\"" + std::string (61, 'y') + "\"/></a></VALUE>") },
         { "an instruction and text in a stored value", document (stored ("&lt;a&gt;&lt;?p?&gt;t&lt;/a&gt;")) },
         { "a cut-off reference in a stored value", document (stored ("&lt;a&gt;&amp;#x")) },
-        { "deep nesting in a stored value", document (stored (repeated ("&lt;a>", 10900))) },
+        { "deep nesting in a stored value", document (stored (repeated ("&lt;a>", (int) (fileBytes - 200) / 6))) },
         { "a three-byte character cut after one byte", cutAt (8176, "\xe2\x82\xac") },
         { "a three-byte character cut after two bytes", cutAt (8175, "\xe2\x82\xac") },
         { "a four-byte character cut", cutAt (8176, "\xf0\x9f\x98\x80") },

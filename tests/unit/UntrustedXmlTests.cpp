@@ -7,6 +7,7 @@
 #include "processor/UntrustedXml.h"
 #include "support/HostileInputs.h"
 
+#include <algorithm>
 #include <cstring>
 #include <iostream>
 
@@ -192,22 +193,14 @@ TEST (UntrustedXml, ReadsHandMadeDocumentsAsTheFrameworkDoes)
 // The bounds beside those the hostile input tests drive through the entry points.
 TEST (UntrustedXml, KeepsItsLimitsQuickly)
 {
-    const auto attributes = [] (int count)
-    {
-        juce::String text ("<Quoril");
-        for (int i = 0; i < count; ++i)
-            text << " a" << i << "=\"" << i << "\"";
-        return text + "/>";
-    };
     const auto nested = juce::String::repeatedString ("<a>", maxUntrustedXmlDepth) + juce::String::repeatedString ("</a>", maxUntrustedXmlDepth);
     EXPECT_NE (readBytes (bytesOf (nested)), nullptr);
     EXPECT_TRUE (hostile::returnsQuickly ([&] {
-        EXPECT_NE (readBytes (bytesOf ("<r>" + juce::String::repeatedString (attributes (maxUntrustedXmlAttributes),
-                                                                             maxUntrustedXmlDocumentAttributes / maxUntrustedXmlAttributes) + "</r>")), nullptr);
+        EXPECT_NE (readBytes (hostile::limitDocument (hostile::Limit::documentAttributes)), nullptr);
     }));
 
     const std::pair<const char*, std::string> refused[] = {
-        { "one attribute too many", bytesOf (attributes (maxUntrustedXmlAttributes + 1)) },
+        { "one attribute too many", hostile::limitDocument (hostile::Limit::attributesOnElement, 1) },
         { "undefined entity", "<Quoril>&e;</Quoril>" },
         { "reference before the root", "&#0;<Quoril/>" },
         { "broken entity around a zero", "<Quoril>&am&#0;p;</Quoril>" },
@@ -310,7 +303,7 @@ TEST (UntrustedXml, ReadsDocumentsAtEachLimitAndRefusesOneMore)
 // The largest documents Quoril writes, every field at its longest: a state of random engine
 // settings, every parameter bound to a controller and the longest preset name a file can give (a
 // file name's 250 bytes, each written as a six-byte reference), and the map file SAVE writes of
-// that map. Each is read again, and stays far within the size the reader takes.
+// that map. Each is read again, and stays far within every limit of the reader.
 TEST (UntrustedXml, QuorilsLargestDocumentsStayFarWithinTheCap)
 {
     QuorilAudioProcessor p;
@@ -332,10 +325,38 @@ TEST (UntrustedXml, QuorilsLargestDocumentsStayFarWithinTheCap)
     const auto map = mapFile.loadFileAsString().toStdString();
     mapFile.deleteFile();
 
+    const auto& own = quorilXmlNames();
+    const auto isOwn = [&] (const juce::String& name) { return std::find (own.begin(), own.end(), name.toStdString()) != own.end(); };
+
     for (const auto& [what, text] : { std::pair { "state", state }, { "map file", map } })
     {
         std::cout << "Largest " << what << ": " << text.size() << " bytes\n";
-        EXPECT_NE (readBytes (text), nullptr) << what;
+        const auto xml = readBytes (text);
+        ASSERT_NE (xml, nullptr) << what;
         EXPECT_LT (text.size() * 4, maxUntrustedXmlBytes) << what;
+
+        // Every name is one the reader holds pooled; elements and attributes stay far within
+        // their limits.
+        int elements = 0, attributes = 0, mostOnOne = 0;
+        for (std::vector<const juce::XmlElement*> pending { xml.get() }; ! pending.empty();)
+        {
+            const auto* element = pending.back();
+            pending.pop_back();
+            ++elements;
+            attributes += element->getNumAttributes();
+            mostOnOne = juce::jmax (mostOnOne, element->getNumAttributes());
+            EXPECT_TRUE (isOwn (element->getTagName())) << what << ": " << element->getTagName();
+            for (int i = 0; i < element->getNumAttributes(); ++i)
+                EXPECT_TRUE (isOwn (element->getAttributeName (i))) << what << ": " << element->getAttributeName (i);
+            for (const auto* child : element->getChildIterator())
+                pending.push_back (child);
+        }
+        EXPECT_LT (elements * 3, maxUntrustedXmlElements) << what;
+        EXPECT_LT (attributes * 3, maxUntrustedXmlDocumentAttributes) << what;
+        EXPECT_LT (mostOnOne * 2, maxUntrustedXmlAttributes) << what;
     }
+
+    // The settings file's names too.
+    for (const auto* name : { "PROPERTIES", "VALUE", "name", "val" })
+        EXPECT_TRUE (isOwn (name)) << name;
 }
