@@ -218,6 +218,27 @@ bool CCMapper::loadFromXml (const juce::XmlElement& xml)
     return true;
 }
 
+std::unique_ptr<juce::XmlElement> CCMapper::createOwnXml (const juce::StringArray& parameterIds) const
+{
+    auto xml = std::make_unique<juce::XmlElement> (midiMapTreeType);
+    const juce::Identifier cc (ccPropertyName);
+
+    for (const auto& id : parameterIds)
+    {
+        for (const auto& child : mapTree)
+        {
+            const int controller = toControllerNumber (child.getProperty (cc));
+            if (child.getType().toString() == id && controller >= 0 && controller < numControllers)
+            {
+                xml->createNewChildElement (id)->setAttribute (cc, controller);
+                break;
+            }
+        }
+    }
+
+    return xml;
+}
+
 //==============================================================================
 void CCMapper::refreshBindings()
 {

@@ -44,6 +44,10 @@ public:
     bool clearMapping (const juce::String& parameterId);
     bool loadFromXml (const juce::XmlElement& xml);
 
+    // The map as Quoril itself keeps it: for each of the given parameters, the first of its
+    // bindings to a controller a message can carry.
+    std::unique_ptr<juce::XmlElement> createOwnXml (const juce::StringArray& parameterIds) const;
+
     // Message thread: publishes the current mapTree to the audio thread now.
     void refreshBindings();
 

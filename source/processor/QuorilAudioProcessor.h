@@ -106,7 +106,10 @@ public:
     // State document.
     void createDefaultState();
     juce::ValueTree createStateTree();
+    juce::ValueTree createOwnStateTree();
     void applyStateTree (const juce::ValueTree& tree);
+    void appendMissingEngineNodes (juce::ValueTree& tree);
+    void writeEngineRecords (juce::ValueTree& tree);
 
     // Random engine settings.
     void randomizeSettings();

@@ -16,6 +16,16 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
         xml->addChildElement (new juce::XmlElement (*mapXml));
 
     copyXmlToBinary (*xml, destData);
+
+    // A save keeps all that a document from outside held and fills in more (values for every
+    // engine node, the parameters it did not name). A state too large for the reader to take
+    // again would lose every edit on reopening: it is saved with Quoril's own fields only.
+    if (parseUntrustedXml (static_cast<const char*> (destData.getData()) + 8, destData.getSize() - 8) == nullptr)
+    {
+        auto own = createOwnStateTree().createXml();
+        own->addChildElement (midiMap.createOwnXml (parameterTable->ids).release());
+        copyXmlToBinary (*own, destData);
+    }
 }
 
 void QuorilAudioProcessor::setStateInformation (const void* data, int sizeInBytes)

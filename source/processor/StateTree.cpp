@@ -119,31 +119,59 @@ DiffuserSettings* diffuserAt (DiffuserSettings (&records)[numChannels], int chan
 void QuorilAudioProcessor::createDefaultState()
 {
     auto& tree = parameters.state;
-
-    for (int channel = 0; channel < numChannels; ++channel)
-    {
-        for (int pole = 0; pole < numPoles; ++pole)
-        {
-            for (const auto* type : { &resonatorType(), &granulizerType() })
-            {
-                juce::ValueTree node (*type);
-                node.setProperty (channelProperty(), channel, nullptr);
-                node.setProperty (poleProperty(), pole, nullptr);
-                tree.appendChild (node, nullptr);
-            }
-        }
-
-        juce::ValueTree diffuser (diffuserType());
-        diffuser.setProperty (channelProperty(), channel, nullptr);
-        tree.appendChild (diffuser, nullptr);
-    }
+    appendMissingEngineNodes (tree);
 
     juce::ValueTree metadata (metadataType());
     metadata.setProperty (nameProperty(), "INIT", nullptr);
     tree.appendChild (metadata, nullptr);
 }
 
-//==============================================================================
+// A node for every engine record the tree holds none for, appended in the order of a fresh state:
+// channel by channel, each pole's resonator and granulizer, then the channel's diffuser. A
+// document applied from outside may lack some; without them, the records' values (which the
+// document left as they were, and which the window may change) would not be saved.
+void QuorilAudioProcessor::appendMissingEngineNodes (juce::ValueTree& tree)
+{
+    bool granulizers[numPoles][numChannels] = {}, resonators[numPoles][numChannels] = {}, diffusers[numChannels] = {};
+
+    for (const auto& child : tree)
+    {
+        const int pole = readInt (child, poleProperty(), 0);
+        const int channel = readInt (child, channelProperty(), 0);
+        const bool onRecord = pole >= 0 && pole < numPoles && channel >= 0 && channel < numChannels;
+
+        if (child.hasType (granulizerType()) && onRecord)
+            granulizers[pole][channel] = true;
+        else if (child.hasType (resonatorType()) && onRecord)
+            resonators[pole][channel] = true;
+        else if (child.hasType (diffuserType()) && channel >= 0 && channel < numChannels)
+            diffusers[channel] = true;
+    }
+
+    const auto append = [&tree] (const juce::Identifier& type, int channel, int pole)
+    {
+        juce::ValueTree node (type);
+        node.setProperty (channelProperty(), channel, nullptr);
+        if (pole >= 0)
+            node.setProperty (poleProperty(), pole, nullptr);
+        tree.appendChild (node, nullptr);
+    };
+
+    for (int channel = 0; channel < numChannels; ++channel)
+    {
+        for (int pole = 0; pole < numPoles; ++pole)
+        {
+            if (! resonators[pole][channel])
+                append (resonatorType(), channel, pole);
+            if (! granulizers[pole][channel])
+                append (granulizerType(), channel, pole);
+        }
+
+        if (! diffusers[channel])
+            append (diffuserType(), channel, -1);
+    }
+}
+
 juce::ValueTree QuorilAudioProcessor::createStateTree()
 {
     const juce::ScopedLock lock (stateLock);
@@ -152,48 +180,8 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
 
     if (live.isValid())
     {
-        const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
-            speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
-            ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
-            resonatorFeed (resonatorFeedProperty), diffuserFeed (diffuserFeedProperty),
-            diffuserDamp (diffuserDampProperty);
-
-        for (auto child : live)
-        {
-            const int pole = readInt (child, poleProperty(), 0);
-            const int channel = readInt (child, channelProperty(), 0);
-
-            if (child.hasType (granulizerType()))
-            {
-                if (auto* r = recordAt (granulizerSettings, pole, channel))
-                {
-                    child.setProperty (density, r->density, nullptr);
-                    child.setProperty (envelope, r->envelope, nullptr);
-                    child.setProperty (size, sizeInDocument (r->sizeMs), nullptr);
-                    child.setProperty (speed, (double) r->speed, nullptr);
-                    child.setProperty (sizeRnd, (double) r->sizeRnd, nullptr);
-                    child.setProperty (speedRnd, (double) r->speedRnd, nullptr);
-                    child.setProperty (ampRnd, (double) r->ampRnd, nullptr);
-                    child.setProperty (outGain, (double) r->outGain, nullptr);
-                }
-            }
-            else if (child.hasType (resonatorType()))
-            {
-                if (auto* r = recordAt (resonatorSettings, pole, channel))
-                {
-                    child.setProperty (freq, (double) r->freq, nullptr);
-                    child.setProperty (resonatorFeed, (double) r->feed, nullptr);
-                }
-            }
-            else if (child.hasType (diffuserType()))
-            {
-                if (auto* r = diffuserAt (diffuserSettings, channel))
-                {
-                    child.setProperty (diffuserFeed, (double) r->feed, nullptr);
-                    child.setProperty (diffuserDamp, (double) r->damp, nullptr);
-                }
-            }
-        }
+        appendMissingEngineNodes (live);
+        writeEngineRecords (live);
     }
 
     auto document = parameters.copyState();
@@ -211,6 +199,79 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
     }
 
     return document;
+}
+
+// The engine records into every engine node of the tree: duplicate nodes of one pole and channel
+// all receive the same values.
+void QuorilAudioProcessor::writeEngineRecords (juce::ValueTree& tree)
+{
+    const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
+        speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
+        ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
+        resonatorFeed (resonatorFeedProperty), diffuserFeed (diffuserFeedProperty),
+        diffuserDamp (diffuserDampProperty);
+
+    for (auto child : tree)
+    {
+        const int pole = readInt (child, poleProperty(), 0);
+        const int channel = readInt (child, channelProperty(), 0);
+
+        if (child.hasType (granulizerType()))
+        {
+            if (auto* r = recordAt (granulizerSettings, pole, channel))
+            {
+                child.setProperty (density, r->density, nullptr);
+                child.setProperty (envelope, r->envelope, nullptr);
+                child.setProperty (size, sizeInDocument (r->sizeMs), nullptr);
+                child.setProperty (speed, (double) r->speed, nullptr);
+                child.setProperty (sizeRnd, (double) r->sizeRnd, nullptr);
+                child.setProperty (speedRnd, (double) r->speedRnd, nullptr);
+                child.setProperty (ampRnd, (double) r->ampRnd, nullptr);
+                child.setProperty (outGain, (double) r->outGain, nullptr);
+            }
+        }
+        else if (child.hasType (resonatorType()))
+        {
+            if (auto* r = recordAt (resonatorSettings, pole, channel))
+            {
+                child.setProperty (freq, (double) r->freq, nullptr);
+                child.setProperty (resonatorFeed, (double) r->feed, nullptr);
+            }
+        }
+        else if (child.hasType (diffuserType()))
+        {
+            if (auto* r = diffuserAt (diffuserSettings, channel))
+            {
+                child.setProperty (diffuserFeed, (double) r->feed, nullptr);
+                child.setProperty (diffuserDamp, (double) r->damp, nullptr);
+            }
+        }
+    }
+}
+
+// Quoril's own fields only, as a fresh processor holding these settings would save them: the
+// parameters, the engine records and the preset name, cut to a file name's length.
+juce::ValueTree QuorilAudioProcessor::createOwnStateTree()
+{
+    const juce::ScopedLock lock (stateLock);
+
+    juce::ValueTree tree (rootType());
+
+    for (const auto& id : parameterTable->ids)
+    {
+        juce::ValueTree child (parameterType());
+        child.setProperty (idProperty(), id, nullptr);
+        child.setProperty (valueProperty(), parameters.getRawParameterValue (id)->load(), nullptr);
+        tree.appendChild (child, nullptr);
+    }
+
+    appendMissingEngineNodes (tree);
+    writeEngineRecords (tree);
+
+    juce::ValueTree metadata (metadataType());
+    metadata.setProperty (nameProperty(), getPresetName().substring (0, 255), nullptr);
+    tree.appendChild (metadata, nullptr);
+    return tree;
 }
 
 //==============================================================================

@@ -267,6 +267,60 @@ TEST (StateBlob, SaveReopenSaveIsByteForByteEqualForAnySettings)
     }
 }
 
+// A document from outside may hold far more than Quoril's own fields, all kept by every save, and
+// a save fills in every engine node and adds the parameters the document did not name: when that
+// would make a state too large to read again, Quoril saves its own fields only (the preset name
+// cut to a file name's length), and reopening keeps every edit.
+TEST (StateBlob, TheStateSavedAfterAnyDocumentReadsBackWithEveryEdit)
+{
+    const std::pair<const char*, std::string> documents[] = {
+        { "the most elements, one naming a parameter", hostile::limitDocument (hostile::Limit::elements) },
+        { "the most attributes", hostile::limitDocument (hostile::Limit::documentAttributes) },
+        { "one engine node many times", "<Quoril>" + hostile::repeated ("<Granulizer pole=\"1\" channel=\"0\"/>", 200) + "</Quoril>" },
+        { "a preset name the writer makes six times longer", "<Quoril><Metadata preset_name='" + std::string (20000, '"') + "'/></Quoril>" },
+        { "one binding many times", "<Quoril><Quoril_MIDI_MAP>" + hostile::repeated ("<x_pos cc=\"74\"/><e/>", 120)
+                                        + "</Quoril_MIDI_MAP></Quoril>" },
+        { "a state of Quoril's own, with what it does not read", "<Quoril a=\"1\"><Resonator pole=\"0\" channel=\"0\" gain=\"0.8\"/><e/></Quoril>" },
+    };
+
+    for (const auto& [what, text] : documents)
+    {
+        SCOPED_TRACE (what);
+        ASSERT_NE (parseUntrustedXml (text.data(), text.size()), nullptr);
+
+        QuorilAudioProcessor p;
+        restore (p, blobWithText (juce::String::fromUTF8 (text.data(), (int) text.size())));
+
+        // Edits after the load: a parameter, an engine record, a binding.
+        setParameter (p, "dry_wet", 0.25f);
+        p.granulizerSettings[1][0].density = 5;
+        setGrainSize (p.granulizerSettings[1][0], 123.25, p.getSampleRate() > 0 ? p.getSampleRate() : 44100.0);
+        p.midiMap.lastCC = 12;
+        p.midiMap.assignToLastCC ("y_pos");
+
+        const auto saved = blobOf (p);
+        QuorilAudioProcessor reopened;
+        restore (reopened, saved);
+
+        EXPECT_EQ (valueOf (reopened, "dry_wet"), 0.25f);
+        EXPECT_EQ (valueOf (reopened, "out_gain"), valueOf (p, "out_gain"));
+        EXPECT_EQ (reopened.granulizerSettings[1][0].density, 5);
+        EXPECT_EQ (reopened.granulizerSettings[1][0].sizeMs, 123.25);
+        EXPECT_TRUE (samePole (p, 1, reopened, 1));
+        const auto name = p.getPresetName();
+        EXPECT_EQ (reopened.getPresetName(), name.length() > 255 ? name.substring (0, 255) : name);
+        EXPECT_EQ (xmlTextOf (blobOf (reopened)).contains ("<x_pos cc=\"74\"/>"), juce::String (what).contains ("binding"));
+        EXPECT_TRUE (xmlTextOf (blobOf (reopened)).contains ("<y_pos cc=\"12\"/>"));
+    }
+
+    // A state that reads back is saved whole, with what Quoril does not read.
+    QuorilAudioProcessor p;
+    restore (p, blobWithText (juce::String (documents[std::size (documents) - 1].second)));
+    const auto own = xmlTextOf (blobOf (p));
+    EXPECT_TRUE (own.contains ("gain=\"0.8\"")) << own;
+    EXPECT_TRUE (own.contains ("<e/>")) << own;
+}
+
 // A host may restore a state before it sets the rate (VST3 allows it), and a project's rate may
 // change: what was saved saves again byte for byte, and the engine plays the milliseconds saved.
 TEST (StateBlob, RestoreBeforeTheRateOrAtAnotherRateSavesTheSameBytes)
