@@ -220,7 +220,8 @@ public:
     std::unique_ptr<SettingsFile> settingsFile;
     PoleClipboard poleClipboard;
 
-    // Held by createStateTree and applyStateTree while they touch the live state tree, so that
+    // Held by createStateTree, createOwnStateTree and applyStateTree while they touch the live
+    // state tree, so that
     // a MIDI-slot load on the audio thread and a host save or restore on the message thread
     // never work on it at the same time. Each holds it only for one bounded pass over the tree.
     juce::CriticalSection stateLock;

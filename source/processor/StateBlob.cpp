@@ -12,6 +12,16 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
     if (xml == nullptr)
         xml = std::make_unique<juce::XmlElement> ("Quoril");
 
+    // The map is the controller map's alone: a map that a preset brought along stays in the tree
+    // but is not saved, or a restore would take it for the current one.
+    for (auto* child = xml->getFirstChildElement(); child != nullptr;)
+    {
+        auto* next = child->getNextElement();
+        if (child->getTagName().equalsIgnoreCase (midiMapTreeType))
+            xml->removeChildElement (child, true);
+        child = next;
+    }
+
     if (auto mapXml = midiMap.mapTree.createXml())
         xml->addChildElement (new juce::XmlElement (*mapXml));
 
@@ -19,11 +29,23 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
     // A save keeps all that a document from outside held and fills in more (values for every
     // engine node, the parameters it did not name). A state too large for the reader to take
-    // again would lose every edit on reopening: it is saved with Quoril's own fields only.
-    if (parseUntrustedXml (static_cast<const char*> (destData.getData()) + 8, destData.getSize() - 8) == nullptr)
+    // again would lose every edit on reopening: it is saved with Quoril's own fields only, and
+    // without the preset name should even that name not read back.
+    const auto readsBack = [&destData]
     {
-        auto own = createOwnStateTree().createXml();
-        own->addChildElement (midiMap.createOwnXml (parameterTable->ids).release());
+        return parseUntrustedXml (static_cast<const char*> (destData.getData()) + 8, destData.getSize() - 8) != nullptr;
+    };
+
+    if (readsBack())
+        return;
+
+    auto own = createOwnStateTree().createXml();
+    own->addChildElement (midiMap.createOwnXml (parameterTable->ids).release());
+    copyXmlToBinary (*own, destData);
+
+    if (! readsBack())
+    {
+        own->deleteAllChildElementsWithTagName ("Metadata");
         copyXmlToBinary (*own, destData);
     }
 }

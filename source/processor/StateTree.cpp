@@ -179,10 +179,7 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
     auto live = parameters.state;
 
     if (live.isValid())
-    {
-        appendMissingEngineNodes (live);
         writeEngineRecords (live);
-    }
 
     auto document = parameters.copyState();
 
@@ -250,7 +247,8 @@ void QuorilAudioProcessor::writeEngineRecords (juce::ValueTree& tree)
 }
 
 // Quoril's own fields only, as a fresh processor holding these settings would save them: the
-// parameters, the engine records and the preset name, cut to a file name's length.
+// parameters, the engine records and the preset name, cut to a file name's length and to what the
+// reader takes.
 juce::ValueTree QuorilAudioProcessor::createOwnStateTree()
 {
     const juce::ScopedLock lock (stateLock);
@@ -268,8 +266,17 @@ juce::ValueTree QuorilAudioProcessor::createOwnStateTree()
     appendMissingEngineNodes (tree);
     writeEngineRecords (tree);
 
+    // The name without what the reader would refuse once written: halves of surrogate pairs
+    // (a file name that is not UTF-8 gives them), code points past Unicode, and the
+    // noncharacters the reader lets stand in for the references the writer puts for control
+    // characters.
+    juce::String name;
+    for (auto c : getPresetName().substring (0, 255))
+        if (! ((c >= 0xd800 && c < 0xe000) || c > 0x10ffff || (c >= 0xfdd0 && c <= 0xfdef) || c == 0x1fffe || c == 0x1ffff))
+            name += juce::String::charToString (c);
+
     juce::ValueTree metadata (metadataType());
-    metadata.setProperty (nameProperty(), getPresetName().substring (0, 255), nullptr);
+    metadata.setProperty (nameProperty(), name, nullptr);
     tree.appendChild (metadata, nullptr);
     return tree;
 }
@@ -344,4 +351,7 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
             }
         }
     }
+
+    // Records the document had no node for keep their values, and saves keep them from now on.
+    appendMissingEngineNodes (live);
 }

@@ -313,6 +313,32 @@ TEST (StateBlob, TheStateSavedAfterAnyDocumentReadsBackWithEveryEdit)
         EXPECT_TRUE (xmlTextOf (blobOf (reopened)).contains ("<y_pos cc=\"12\"/>"));
     }
 
+    // A preset name the reader would refuse once written (a file name that is not UTF-8 gives
+    // halves of surrogate pairs): the state is saved without what is refused of the name.
+    {
+        const auto character = [] (juce::juce_wchar c) { return juce::String::charToString (c); };
+        QuorilAudioProcessor p;
+        p.setPresetName ("Pad" + character (0xd800) + character (1) + character (0xfdd0));
+        setParameter (p, "dry_wet", 0.25f);
+        QuorilAudioProcessor reopened;
+        restore (reopened, blobOf (p));
+        EXPECT_EQ (valueOf (reopened, "dry_wet"), 0.25f);
+        EXPECT_EQ (reopened.getPresetName(), "Pad" + character (1));
+    }
+
+    // A map a preset brought along is not saved in place of the controller map.
+    {
+        QuorilAudioProcessor p;
+        p.applyStateTree (parse ("<Quoril><Quoril_MIDI_MAP><x_pos cc=\"74\"/></Quoril_MIDI_MAP></Quoril>"));
+        p.midiMap.lastCC = 12;
+        p.midiMap.assignToLastCC ("y_pos");
+        QuorilAudioProcessor reopened;
+        restore (reopened, blobOf (p));
+        const auto text = xmlTextOf (blobOf (reopened));
+        EXPECT_TRUE (text.contains ("<y_pos cc=\"12\"/>")) << text;
+        EXPECT_FALSE (text.contains ("x_pos cc")) << text;
+    }
+
     // A state that reads back is saved whole, with what Quoril does not read.
     QuorilAudioProcessor p;
     restore (p, blobWithText (juce::String (documents[std::size (documents) - 1].second)));
