@@ -3,6 +3,7 @@
 #include "../processor/AtomicFileWrite.h"
 #include "../processor/CCMapper.h"
 #include "../processor/QuorilAudioProcessor.h"
+#include "../processor/UntrustedXml.h"
 #include "MIDITarget.h"
 
 namespace orvnlib
@@ -182,15 +183,29 @@ bool CCMapperUIManager::writeMapFile (const juce::ValueTree& map, const juce::Fi
     if (xml == nullptr)
         return false;
 
-    juce::XmlElement::TextFormat format;
-    format.addDefaultHeader = true;
-    format.lineWrapLength = 60;
-    format.newLineChars = "\r\n";
+    const auto textOf = [] (const juce::XmlElement& element)
+    {
+        juce::XmlElement::TextFormat format;
+        format.addDefaultHeader = true;
+        format.lineWrapLength = 60;
+        format.newLineChars = "\r\n";
 
-    juce::MemoryOutputStream text;
-    xml->writeTo (text, format);
+        juce::MemoryBlock text;
+        juce::MemoryOutputStream out (text, false);
+        element.writeTo (out, format);
+        out.flush();
+        return text;
+    };
 
-    return writeFileAtomically (file, text.getData(), text.getDataSize());
+    // A map loaded from a file that held more than bindings keeps it all, and could be written
+    // too large for LOAD to read again: it is then written as its bindings only.
+    auto text = textOf (*xml);
+
+    if (parseUntrustedXml (text.getData(), text.getSize()) == nullptr)
+        if (const auto own = CCMapper::ownBindings (map).createXml())
+            text = textOf (*own);
+
+    return writeFileAtomically (file, text.getData(), text.getSize());
 }
 
 bool CCMapperUIManager::loadMapFile (const juce::File& file)

@@ -218,25 +218,24 @@ bool CCMapper::loadFromXml (const juce::XmlElement& xml)
     return true;
 }
 
-std::unique_ptr<juce::XmlElement> CCMapper::createOwnXml (const juce::StringArray& parameterIds) const
+juce::ValueTree CCMapper::ownBindings (const juce::ValueTree& map)
 {
-    auto xml = std::make_unique<juce::XmlElement> (midiMapTreeType);
+    juce::ValueTree own { juce::Identifier (midiMapTreeType) };
     const juce::Identifier cc (ccPropertyName);
 
-    for (const auto& id : parameterIds)
+    for (const auto& child : map)
     {
-        for (const auto& child : mapTree)
+        const int controller = toControllerNumber (child.getProperty (cc));
+
+        if (controller >= 0 && controller < numControllers && ! own.getChildWithName (child.getType()).isValid())
         {
-            const int controller = toControllerNumber (child.getProperty (cc));
-            if (child.getType().toString() == id && controller >= 0 && controller < numControllers)
-            {
-                xml->createNewChildElement (id)->setAttribute (cc, controller);
-                break;
-            }
+            juce::ValueTree binding (child.getType());
+            binding.setProperty (cc, controller, nullptr);
+            own.appendChild (binding, nullptr);
         }
     }
 
-    return xml;
+    return own;
 }
 
 //==============================================================================

@@ -44,9 +44,9 @@ public:
     bool clearMapping (const juce::String& parameterId);
     bool loadFromXml (const juce::XmlElement& xml);
 
-    // The map as Quoril itself keeps it: for each of the given parameters, the first of its
-    // bindings to a controller a message can carry.
-    std::unique_ptr<juce::XmlElement> createOwnXml (const juce::StringArray& parameterIds) const;
+    // A map as Quoril itself keeps one: the first binding of each parameter to a controller a
+    // message can carry, holding only that controller.
+    static juce::ValueTree ownBindings (const juce::ValueTree& map);
 
     // Message thread: publishes the current mapTree to the audio thread now.
     void refreshBindings();

@@ -40,7 +40,7 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
         return;
 
     auto own = createOwnStateTree().createXml();
-    own->addChildElement (midiMap.createOwnXml (parameterTable->ids).release());
+    own->addChildElement (CCMapper::ownBindings (midiMap.mapTree).createXml().release());
     copyXmlToBinary (*own, destData);
 
     if (! readsBack())

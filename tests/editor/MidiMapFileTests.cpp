@@ -132,6 +132,16 @@ TEST_F (MapFiles, OnlyAControllerMapIsTaken)
     const auto saved = dir.getChildFile ("saved.mpcc");
     ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, saved));
     EXPECT_TRUE (bytesOf (saved).contains ("<quoril_midi_map>"));
+
+    // A map taken with more than bindings, which written whole would be too large to load again
+    // (each quote becomes six bytes), is saved as its bindings, and loads again.
+    const auto noted = "<Quoril_MIDI_MAP><x_pos cc=\"74\" note='" + juce::String::repeatedString ("\"", 6000)
+                     + "'/><x_pos cc=\"75\"/><in_gain cc=\"3\"/></Quoril_MIDI_MAP>";
+    ASSERT_TRUE (manager.loadMapFile (write ("noted.mpcc", noted)));
+    ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, saved));
+    p.midiMap.mapTree.removeAllChildren (nullptr);
+    ASSERT_TRUE (manager.loadMapFile (saved)) << bytesOf (saved).substring (0, 200);
+    EXPECT_EQ (bindingsOf (p.midiMap.mapTree), "x_pos=74,in_gain=3");
 }
 
 // Hostile map files (the map element's tag in place of the state's) are refused quickly.
