@@ -39,9 +39,8 @@
 // attribute names that none of Quoril's own documents uses (a "base64:" attribute name counts the
 // name after the prefix too, which the framework's value trees make of it).
 //
-// The framework pools every name for the library's life and takes longer for each new name the
-// more names its pool holds. The names of Quoril's own documents are pooled once, at the reader's
-// first use, and held: the reader never asks the pool for them again. Only the few new names a
+// The names of Quoril's own documents are pooled once, at the reader's first use, and held: the
+// reader never asks the framework's pool for them again. Only the few new names a
 // document may hold are pooled, once each. The largest document Quoril itself writes, a state with
 // every field at its longest, is far below every limit (the unit tests measure it): 46 names in
 // all, 57 elements, 173 attributes, ten on one element and three levels, in under 6 KiB.
