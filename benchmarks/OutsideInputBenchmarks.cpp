@@ -7,6 +7,8 @@
 //   MapLoad/DOC/POOL       the controller map's LOAD of the document as a map file
 //   MidiSlot/DOC/POOL      one processBlock (512 samples, 44.1 kHz, no editor open) carrying the
 //                          program change whose slot file is the document (DOC None: no change)
+//   StateSave/DOC/Fresh    getStateInformation after the document was restored as the host's
+//                          state (what a save writes of it, checked to read back)
 // POOL is the framework's pool of names: Fresh holds what the plug-in and the framework use;
 // Pool32k and Pool175k also hold 32,768 or 175,000 names left by earlier loads (sixteen times
 // what 128 slot files at the limit on new names can leave; as many as one document of distinct
@@ -34,7 +36,7 @@ namespace
 constexpr double sampleRate = 44100.0;
 constexpr int blockSize = 512;
 
-enum class Entry { reader, stateRestore, userPreset, mapLoad, midiSlot };
+enum class Entry { reader, stateRestore, userPreset, mapLoad, midiSlot, stateSave };
 
 struct Document
 {
@@ -180,6 +182,10 @@ void run (benchmark::State& state, Entry entry, const Document* document, int pr
         context.reset();
         context.buffer.clear();
         auto midi = programChange;
+        juce::MemoryBlock saved;
+
+        if (entry == Entry::stateSave)
+            context.p.setStateInformation (context.blob.getData(), (int) context.blob.getSize());
 
         const auto start = std::chrono::steady_clock::now();
         switch (entry)
@@ -189,6 +195,7 @@ void run (benchmark::State& state, Entry entry, const Document* document, int pr
             case Entry::userPreset:   context.footer.loadUserPreset (presetNames, 0); break;
             case Entry::mapLoad:      orvnlib::CCMapperUIManager::loadMapFile (context.p.midiMap, context.preset); break;
             case Entry::midiSlot:     context.p.processBlock (context.buffer, midi); break;
+            case Entry::stateSave:    context.p.getStateInformation (saved); break;
         }
         state.SetIterationTime (std::chrono::duration<double> (std::chrono::steady_clock::now() - start).count());
     }
@@ -204,7 +211,7 @@ void run (benchmark::State& state, Entry entry, const Document* document, int pr
 {
     const std::pair<Entry, const char*> entries[] = { { Entry::reader, "Reader" }, { Entry::stateRestore, "StateRestore" },
                                                       { Entry::userPreset, "UserPreset" }, { Entry::mapLoad, "MapLoad" },
-                                                      { Entry::midiSlot, "MidiSlot" } };
+                                                      { Entry::midiSlot, "MidiSlot" }, { Entry::stateSave, "StateSave" } };
     const auto add = [] (const std::string& name, Entry entry, const Document* document, int primed)
     {
         benchmark::RegisterBenchmark (("Outside/" + name).c_str(), run, entry, document, primed)
@@ -225,7 +232,8 @@ void run (benchmark::State& state, Entry entry, const Document* document, int pr
                 continue;
 
             for (const auto& [primed, poolName] : { std::pair<int, const char*> { 0, "Fresh" }, { 32768, "Pool32k" }, { 175000, "Pool175k" } })
-                add (std::string (entryName) + "/" + document.name + "/" + poolName, entry, &document, primed);
+                if (entry != Entry::stateSave || primed == 0)
+                    add (std::string (entryName) + "/" + document.name + "/" + poolName, entry, &document, primed);
         }
     }
     return true;
