@@ -80,6 +80,11 @@ if grep -Eq "$reports" "$build/Testing/Temporary/LastTest.log" 2>/dev/null; then
   failed=1
 fi
 
+# The sanitized bundle loads only into a process that already holds the sanitizer runtimes, as the
+# test executables do; no host or validator can load it. It is removed once the tests have used it,
+# so that nothing takes it for the plug-in (the next run links it again).
+find "$build/Quoril_artefacts" -maxdepth 3 -name 'Quoril.vst3' -type d -prune -exec rm -rf {} + 2>/dev/null || true
+
 #=== The fuzzers =====================================================================================
 findings="$build/fuzz-findings"
 mkdir -p "$findings"
