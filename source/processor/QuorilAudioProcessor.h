@@ -137,8 +137,9 @@ public:
     // host at once that the state needs saving, before control returns to the host. On any other
     // thread it only raises a flag, and a short message-thread timer passes it on at its next
     // tick, once for all the changes noted since the last. (A MIDI slot loaded in processBlock
-    // raises that flag itself: asking which thread it runs on would take the framework's lock.) The host taking the state never drops a notice: hosts take
-    // it for backups, undo and comparisons as well as for saves.
+    // raises that flag itself: asking which thread it runs on would take the framework's lock.)
+    // The host taking the state never drops a notice: hosts take it for backups, undo and
+    // comparisons as well as for saves.
     void noteStateChange() noexcept;
 
     // One tick of that timer (public so that tests can run it without a message loop): passes a
@@ -221,9 +222,9 @@ public:
     PoleClipboard poleClipboard;
 
     // Held by createStateTree, createOwnStateTree and applyStateTree while they touch the live
-    // state tree, so that
-    // a MIDI-slot load on the audio thread and a host save or restore on the message thread
-    // never work on it at the same time. Each holds it only for one bounded pass over the tree.
+    // state tree, so that a MIDI-slot load on the audio thread and a host save or restore on the
+    // message thread never work on it at the same time. Each holds it only for one bounded pass
+    // over the tree.
     juce::CriticalSection stateLock;
 
     const juce::String diffuserFeedProperty { "feed" }, diffuserDampProperty { "damp" },

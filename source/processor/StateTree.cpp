@@ -97,6 +97,23 @@ bool isFiniteNumber (const juce::var& v)
     return std::isfinite ((double) v);
 }
 
+// The engine nodes' property names, pooled once: a load or save (a MIDI-slot load among them, on
+// the audio thread) does not ask the framework's pool for them each time.
+struct EngineProperties
+{
+    juce::Identifier density, envelope, size, speed, sizeRnd, speedRnd, ampRnd, outGain, freq, resonatorFeed,
+        diffuserFeed, diffuserDamp;
+};
+
+const EngineProperties& engineProperties (const QuorilAudioProcessor& p)
+{
+    static const EngineProperties names { p.densityProperty, p.envelopeProperty, p.sizeProperty, p.speedProperty,
+                                          p.sizeRndProperty, p.speedRndProperty, p.ampRndProperty, p.outGainProperty,
+                                          p.resonatorFreqProperty, p.resonatorFeedProperty, p.diffuserFeedProperty,
+                                          p.diffuserDampProperty };
+    return names;
+}
+
 template <typename Record>
 Record* recordAt (std::vector<std::vector<Record>>& records, int pole, int channel)
 {
@@ -202,11 +219,8 @@ juce::ValueTree QuorilAudioProcessor::createStateTree()
 // all receive the same values.
 void QuorilAudioProcessor::writeEngineRecords (juce::ValueTree& tree)
 {
-    const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
-        speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
-        ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
-        resonatorFeed (resonatorFeedProperty), diffuserFeed (diffuserFeedProperty),
-        diffuserDamp (diffuserDampProperty);
+    const auto& [density, envelope, size, speed, sizeRnd, speedRnd, ampRnd, outGain, freq, resonatorFeed,
+                 diffuserFeed, diffuserDamp] = engineProperties (*this);
 
     for (auto child : tree)
     {
@@ -305,11 +319,8 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
     if (live.getNumChildren() == 0)
         return;
 
-    const juce::Identifier density (densityProperty), envelope (envelopeProperty), size (sizeProperty),
-        speed (speedProperty), sizeRnd (sizeRndProperty), speedRnd (speedRndProperty),
-        ampRnd (ampRndProperty), outGain (outGainProperty), freq (resonatorFreqProperty),
-        resonatorFeed (resonatorFeedProperty), diffuserFeed (diffuserFeedProperty),
-        diffuserDamp (diffuserDampProperty);
+    const auto& [density, envelope, size, speed, sizeRnd, speedRnd, ampRnd, outGain, freq, resonatorFeed,
+                 diffuserFeed, diffuserDamp] = engineProperties (*this);
 
     for (const auto& child : live)
     {
