@@ -7,8 +7,36 @@
  #include <unistd.h>
 #endif
 
-PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBlock& block)
+#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+namespace
 {
+PlainFileIdentity identityOf (const struct stat& info)
+{
+    return { (juce::uint64) info.st_dev, (juce::uint64) info.st_ino, true };
+}
+} // namespace
+#endif
+
+PlainFileIdentity plainFileIdentityAt (const juce::File& file)
+{
+   #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+    struct stat info;
+
+    if (file != juce::File() && ::stat (file.getFullPathName().toRawUTF8(), &info) == 0)
+        return identityOf (info);
+   #else
+    juce::ignoreUnused (file);
+   #endif
+
+    return {};
+}
+
+PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce::MemoryBlock& block,
+                             PlainFileIdentity* identity)
+{
+    PlainFileIdentity unused;
+    auto& found = identity != nullptr ? *identity : unused;
+    found = {};
     block.reset();
     maxBytes = juce::jmax ((juce::int64) 0, maxBytes);
 
@@ -32,7 +60,10 @@ PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce:
     }
 
     if (! S_ISREG (info.st_mode) || info.st_size > maxBytes)
+    {
+        found = identityOf (info);
         return PlainFileRead::notPlain;
+    }
 
     // Opened without blocking, and looked at again: the name may have been given to a pipe since.
     const int fd = ::open (path.toRawUTF8(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
@@ -47,6 +78,10 @@ PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce:
         result = PlainFileRead::unreadable;
     else if (! S_ISREG (info.st_mode) || info.st_size > maxBytes)
         result = PlainFileRead::notPlain;
+
+    // What was opened, which the name may no longer hold by now.
+    if (result != PlainFileRead::unreadable)
+        found = identityOf (info);
 
     if (result == PlainFileRead::read)
     {
@@ -87,6 +122,9 @@ PlainFileRead readPlainFile (const juce::File& file, juce::int64 maxBytes, juce:
 
     if (result != PlainFileRead::read)
     {
+        if (result == PlainFileRead::unreadable)
+            found = {};
+
         block.reset();
         return result;
     }

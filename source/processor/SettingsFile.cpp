@@ -7,6 +7,12 @@
 #include <cerrno>
 #include <cstdio>
 
+#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+ #include <fcntl.h>
+ #include <sys/stat.h>
+ #include <unistd.h>
+#endif
+
 namespace
 {
 const juce::String documentTag ("PROPERTIES"), valueTag ("VALUE"), nameAttribute ("name"), valueAttribute ("val");
@@ -19,19 +25,54 @@ std::unique_ptr<juce::XmlElement> readSettingsDocument (const juce::MemoryBlock&
     return xml != nullptr && xml->hasTagName (documentTag) ? std::move (xml) : nullptr;
 }
 
-// Where a damaged file goes: "<name>.damaged", or, while that name is held by something a rename
-// cannot replace (a folder with something in it, a folder in the way of a file), the next of
-// "<name>.damaged-2" up to "<name>.damaged-16".
+// Where a damaged file goes: the first free of "<name>.damaged" and "<name>.damaged-2" up to
+// "<name>.damaged-16". A name that anything holds is never taken over.
 constexpr int numDamagedNames = 16;
 
-enum class MovedAside { moved, gone, failed };
+// How often a file is read again because the name no longer held what was read when it was to
+// be set aside: another instance set it aside and may have written a good file in its place.
+constexpr int numReadAttempts = 8;
 
-// Renamed beside itself, replacing an older damaged file. Never deleted first: a rename replaces
-// its target at once, so what another instance moved aside a moment before is kept until a
-// later rename takes its place; and a file that is gone by the time of the rename (another
-// instance moved it) counts as no file. Only ever renamed: a copy (which the framework falls back
-// on where a rename fails) would wait for ever for a writer to a named pipe.
-MovedAside moveAside (const juce::File& file)
+#if JUCE_LINUX || JUCE_BSD || JUCE_MAC
+// Gives the object that from names the name to as well, never replacing what holds to, and lets
+// from go: true when it was moved; otherwise errno says why (EEXIST when to is taken, ENOENT when
+// nothing is at from). A rename does both at once; where the file system cannot rename without
+// replacing, a hard link does the first part (it never replaces either, and a folder cannot be
+// linked, so it stays), and from is let go only while it still names what was linked.
+bool renameWithoutReplacing (const char* from, const char* to)
+{
+   #if JUCE_LINUX
+    if (::renameat2 (AT_FDCWD, from, AT_FDCWD, to, RENAME_NOREPLACE) == 0)
+        return true;
+
+    if (errno != EINVAL && errno != ENOSYS)
+        return false;
+   #endif
+
+    if (::linkat (AT_FDCWD, from, AT_FDCWD, to, 0) != 0)
+        return false;
+
+    struct stat atFrom, atTo;
+
+    if (::lstat (from, &atFrom) == 0 && ::lstat (to, &atTo) == 0
+        && atFrom.st_dev == atTo.st_dev && atFrom.st_ino == atTo.st_ino)
+        ::unlink (from);
+
+    return true;
+}
+#endif
+
+enum class SetAside { done, failed };
+
+// Moves what was read (what) aside under the first free damaged name, so that nothing is lost.
+// Only that object is moved: when the name no longer holds it (another instance moved it aside,
+// and may have written a good file in its place), nothing is touched; and should another
+// instance's file be moved all the same (it took the name in the moment before the rename), it is
+// put back unless the name has been taken again, in which case it stays under the damaged name.
+// done means that the file should be read again; failed that no free name took the file.
+// Only ever renamed: a copy (which the framework falls back on where a rename fails) would wait
+// for ever for a writer to a named pipe.
+SetAside moveAside (const juce::File& file, const PlainFileIdentity& what)
 {
     const auto from = file.getFullPathName();
 
@@ -40,21 +81,33 @@ MovedAside moveAside (const juce::File& file)
         const auto to = from + ".damaged" + (n > 1 ? "-" + juce::String (n) : juce::String());
 
        #if JUCE_LINUX || JUCE_BSD || JUCE_MAC
-        if (std::rename (from.toRawUTF8(), to.toRawUTF8()) == 0)
-            return MovedAside::moved;
+        if (plainFileIdentityAt (file) != what)
+            return SetAside::done;
+
+        if (renameWithoutReplacing (from.toRawUTF8(), to.toRawUTF8()))
+        {
+            if (plainFileIdentityAt (juce::File (to)) != what)
+                renameWithoutReplacing (to.toRawUTF8(), from.toRawUTF8());
+
+            return SetAside::done;
+        }
 
         if (errno == ENOENT)
-            return MovedAside::gone;
+            return SetAside::done;
        #else
+        // Without inode numbers what was read cannot be told from what replaced it; a name that
+        // is taken is passed over, though not at the same moment as the move.
         if (! file.exists())
-            return MovedAside::gone;
+            return SetAside::done;
 
-        if (file.replaceFileIn (juce::File (to)))
-            return MovedAside::moved;
+        juce::ignoreUnused (what);
+
+        if (! juce::File (to).exists() && file.moveFileTo (juce::File (to)))
+            return SetAside::done;
        #endif
     }
 
-    return MovedAside::failed;
+    return SetAside::failed;
 }
 } // namespace
 
@@ -67,40 +120,43 @@ SettingsFile::SettingsFile (const juce::File& fileToUse, std::vector<Key> keysTo
 std::unique_ptr<SettingsFile> SettingsFile::open (const juce::File& file, std::vector<Key> keys, int millisecondsBeforeSaving)
 {
     std::unique_ptr<SettingsFile> settings (new SettingsFile (file, std::move (keys), millisecondsBeforeSaving));
-    juce::MemoryBlock data;
 
-    switch (readPlainFile (file, maxSettingsFileBytes, data))
+    for (int attempt = 0; attempt < numReadAttempts; ++attempt)
     {
-        case PlainFileRead::missing:
-            return settings;
+        juce::MemoryBlock data;
+        PlainFileIdentity read;
 
-        case PlainFileRead::unreadable:
-            return {};
-
-        case PlainFileRead::read:
-            if (const auto document = readSettingsDocument (data))
-            {
-                settings->takeValuesFrom (*document);
+        switch (readPlainFile (file, maxSettingsFileBytes, data, &read))
+        {
+            case PlainFileRead::missing:
                 return settings;
-            }
-            break;
 
-        case PlainFileRead::notPlain:
-            break;
-    }
+            case PlainFileRead::unreadable:
+                return {};
 
-    switch (moveAside (file))
-    {
-        case MovedAside::moved:
-        case MovedAside::gone:
-            return settings;
+            case PlainFileRead::read:
+                if (const auto document = readSettingsDocument (data))
+                {
+                    settings->takeValuesFrom (*document);
+                    return settings;
+                }
+                break;
 
-        case MovedAside::failed:
-            break;
+            case PlainFileRead::notPlain:
+                break;
+        }
+
+        if (beforeSettingAside != nullptr)
+            beforeSettingAside();
+
+        if (moveAside (file, read) == SetAside::failed)
+            return {};
     }
 
     return {};
 }
+
+std::function<void()> SettingsFile::beforeSettingAside;
 
 SettingsFile::~SettingsFile()
 {

@@ -59,14 +59,19 @@ public:
     //   UTF-16 included): the values of the known keys that pass their check. Anything else in it
     //   is ignored, and the file stays;
     // - anything else that could be read, and what is plainly no settings file from its status
-    //   alone (a directory, a named pipe, a device, a regular file over the limit): renamed to
-    //   "<name>.damaged" (replacing an older damaged file; when something a rename cannot replace
-    //   holds that name, such as a folder with something in it, to the next free of
-    //   "<name>.damaged-2" to "<name>.damaged-16") so that nothing is lost; no values. A file that
-    //   is gone by the time it is renamed (another instance moved it aside) counts as no file.
-    // Returns nullptr, having touched nothing, when something is there that could not be opened
-    // or read (no permission, out of file handles), or when a damaged file could not be moved
-    // aside: the caller then runs without settings and the file is neither moved nor written over.
+    //   alone (a directory, a named pipe, a device, a regular file over the limit): renamed to the
+    //   first free of "<name>.damaged" and "<name>.damaged-2" to "<name>.damaged-16", never over
+    //   anything that holds such a name, so that nothing is lost; no values. Only the object that
+    //   was read is set aside: when the name holds something else by then (another instance moved
+    //   the file aside, and may have saved a good file in its place), that is left as it is and
+    //   read afresh, as is the name once the file is moved; the values are those of what is read
+    //   last. Where the file system cannot rename without replacing, the file is linked to the
+    //   free name and then unlinked; a folder there cannot be linked and stays.
+    // Returns nullptr, having touched nothing more, when something is there that could not be
+    // opened or read (no permission, out of file handles), when a damaged file could not be moved
+    // aside (every damaged name is taken, or a folder where only a link could be made), or when
+    // the name kept being given to other damaged files while it was read: the caller then runs
+    // without settings and the file is neither moved nor written over.
     static std::unique_ptr<SettingsFile> open (const juce::File& file, std::vector<Key> keys,
                                               int millisecondsBeforeSaving = 3000);
 
@@ -92,6 +97,11 @@ private:
 
     void timerCallback() override;
     void takeValuesFrom (const juce::XmlElement& document);
+
+    // Called, when set, between the read of a damaged file and its move aside, which is where
+    // another instance may act on the same file; only the tests set it.
+    static std::function<void()> beforeSettingAside;
+    friend struct SettingsFileTestAccess;
 
     const juce::File file;
     const std::vector<Key> keys;

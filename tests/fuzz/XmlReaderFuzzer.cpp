@@ -263,6 +263,11 @@ extern "C" int LLVMFuzzerTestOneInput (const uint8_t* data, size_t size)
     // file read again by the next instance, which must find that width. None of it may call the
     // framework's XML reader.
     const auto settings = f.folder.getChildFile ("Quoril.prefs");
+    // A damaged input is set aside under a free name and never over an older copy: the copies of
+    // earlier inputs go, or the names would run out and no input after them would be read.
+    for (const auto& copy : juce::RangedDirectoryIterator (f.folder, false, "Quoril.prefs.damaged*",
+                                                          juce::File::findFilesAndDirectories))
+        copy.getFile().deleteRecursively();
     settings.replaceWithData (data, size);
     {
         const SettingsPathGuard guard;

@@ -13,6 +13,7 @@
 #include <atomic>
 #include <functional>
 #include <thread>
+#include <utility>
 
 TEST (ParameterTable, TheEighteenParametersInOrderWithTheirRangesAndDefaults)
 {
@@ -164,12 +165,14 @@ TEST (SettingsFile, IsWrittenBesideThePresetFolderWhenTheProcessorGoes)
 
 // A settings file that the framework would read unsafely (deep nesting, an endless loop, an
 // unbounded read, a pipe, a huge binary file) is moved aside before it is read: the processor
-// is made at once, starts with defaults and writes a fresh file; the damaged one stays beside it.
+// is made at once, starts with defaults and writes a fresh file; the damaged one stays beside it,
+// under the next free name when an older damaged file is there, which keeps its bytes.
 TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
 {
     const auto file = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory)
                           .getChildFile ("Orvane_Studio/Quoril.prefs");
     const auto damaged = file.getSiblingFile ("Quoril.prefs.damaged");
+    const auto next = file.getSiblingFile ("Quoril.prefs.damaged-2");
     const std::string header ("<?xml version=\"1.0\" encoding=\"UTF-8\"?>\n\n");
     const std::string width ("<VALUE name=\"panel_width\" val=\"640\"/>");
 
@@ -206,21 +209,22 @@ TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
         ASSERT_NE (p->getSettingsFile(), nullptr);
         EXPECT_EQ (p->getSettingsFile()->getIntValue (p->panelWidthKey, 800), 800);
         EXPECT_FALSE (file.exists());
+        EXPECT_EQ (damaged.loadFileAsString(), "an older damaged file");
 
         if (std::string (input.what) == "named pipe")
         {
             struct stat info;
-            EXPECT_TRUE (::stat (damaged.getFullPathName().toRawUTF8(), &info) == 0 && S_ISFIFO (info.st_mode));
-            damaged.deleteFile();
+            EXPECT_TRUE (::stat (next.getFullPathName().toRawUTF8(), &info) == 0 && S_ISFIFO (info.st_mode));
         }
         else
         {
             juce::MemoryBlock kept;
-            ASSERT_TRUE (damaged.existsAsFile());
-            damaged.loadFileAsData (kept);
+            ASSERT_TRUE (next.existsAsFile());
+            next.loadFileAsData (kept);
             EXPECT_TRUE (kept.getSize() == input.bytes.size()
                          && (kept.getSize() == 0 || std::memcmp (kept.getData(), input.bytes.data(), kept.getSize()) == 0));
         }
+        next.deleteFile();
 
         p->getSettingsFile()->setValue (p->panelWidthKey, 960);
         ASSERT_TRUE (p->getSettingsFile()->saveIfNeeded());
@@ -256,6 +260,12 @@ TEST (SettingsFile, DamagedFileIsMovedAsideAndDefaultsAreUsed)
     damaged.deleteRecursively();
 }
 
+// Reaches what only the tests set.
+struct SettingsFileTestAccess
+{
+    static void beforeSettingAside (std::function<void()> hook) { SettingsFile::beforeSettingAside = std::move (hook); }
+};
+
 namespace
 {
 juce::File settingsFileLocation()
@@ -265,7 +275,8 @@ juce::File settingsFileLocation()
 } // namespace
 
 // Hosts that run each instance in a process of its own open one damaged file at once: whichever
-// moves it aside, its bytes are kept in a ".damaged" file beside it and both instances get settings.
+// moves it aside, its bytes are kept in a ".damaged" file beside it, an older one is never written
+// over, and both instances get settings.
 TEST (SettingsFile, TwoProcessesOpeningOneDamagedFileLoseNothing)
 {
     const auto file = settingsFileLocation();
@@ -309,10 +320,31 @@ TEST (SettingsFile, TwoProcessesOpeningOneDamagedFileLoseNothing)
         bool kept = false;
         for (const auto& damaged : folder.findChildFiles (juce::File::findFiles, false, "Quoril.prefs.damaged*"))
             kept = kept || damaged.loadFileAsString() == bytes;
-        lost += kept ? 0 : 1;
+        lost += kept && file.getSiblingFile ("Quoril.prefs.damaged").loadFileAsString() == "an older damaged file" ? 0 : 1;
     }
-    EXPECT_EQ (lost, 0) << "tries in 300 that lost the damaged bytes";
+    EXPECT_EQ (lost, 0) << "tries in 300 that lost damaged bytes";
     EXPECT_EQ (withoutSettings, 0) << "instances in 600 without settings";
+
+    // One instance held between its read of a damaged file and its move aside, while another moves
+    // that file aside and saves a width: the saved file stays and is read, the damaged bytes kept.
+    for (const auto& kept : folder.findChildFiles (juce::File::findFilesAndDirectories, false, "Quoril.prefs.damaged*"))
+        kept.deleteRecursively();
+    ASSERT_TRUE (file.replaceWithText ("damaged, held"));
+    bool acted = false;
+    SettingsFileTestAccess::beforeSettingAside ([&] {
+        if (std::exchange (acted, true))
+            return;
+        const auto other = openSettingsFile (file);
+        ASSERT_NE (other, nullptr);
+        other->setValue (panelWidthSetting, 777);
+        EXPECT_TRUE (other->save());
+    });
+    const auto held = openSettingsFile (file);
+    SettingsFileTestAccess::beforeSettingAside (nullptr);
+    ASSERT_TRUE (acted && held != nullptr);
+    EXPECT_EQ (held->getIntValue (panelWidthSetting), 777);
+    EXPECT_EQ (openSettingsFile (file)->getIntValue (panelWidthSetting), 777);
+    EXPECT_EQ (file.getSiblingFile ("Quoril.prefs.damaged").loadFileAsString(), "damaged, held");
 }
 
 // Well-formed settings files holding what the framework's own settings reader and writer crash,
