@@ -293,3 +293,26 @@ TEST (RealtimeSafety, ProgramChangeBlocksTakeOnlyTheHostsLockAgain)
 
     heldByTheHost = nullptr;
 }
+
+// Hosts select and read the program on any thread, Ardour on its audio thread: with slots to
+// select, both are a few atomic operations.
+TEST (RealtimeSafety, SelectingAndReadingTheProgramNeitherAllocatesNorLocks)
+{
+    const auto folder = juce::File (presetsFolderPath()).getChildFile ("MIDI");
+    ASSERT_TRUE (folder.createDirectory());
+    for (auto* name : { "a.qpst", "b.qpst", "c.qpst" })
+        ASSERT_TRUE (folder.getChildFile (name).replaceWithText ("<Quoril/>"));
+    QuorilAudioProcessor p;
+    folder.deleteRecursively();
+    ASSERT_EQ (p.getNumPrograms(), 3);
+
+    int current = -1;
+    {
+        ScopedCounting counting;
+        for (int program : { 2, 5, -1, 1 })
+            p.setCurrentProgram (program);
+        current = p.getCurrentProgram();
+        EXPECT_EQ (allocations.load() + releases.load() + locks.load(), 0);
+    }
+    EXPECT_EQ (current, 1);
+}
