@@ -159,6 +159,14 @@ void MainComponent::timerCallback()
     if (name != footer.presetButton.getButtonText())
         footer.presetButton.setButtonText (name);
 
+    // A program the host selected that no block has taken yet (the host may not be playing) is
+    // loaded as a program change that arrived now.
+    if (const int requested = processor.takeProgramRequest(); requested >= 0)
+    {
+        processor.midiProgram.exchange (requested);
+        processor.midiPresetLoadPending.exchange (true);
+    }
+
     if (processor.midiPresetLoadPending.load())
         footer.loadPendingPresetFile();
 }

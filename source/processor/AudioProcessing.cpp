@@ -328,6 +328,11 @@ void QuorilAudioProcessor::processBlock (juce::AudioBuffer<float>& buffer, juce:
         if (metadata.numBytes >= 2 && (metadata.data[0] & 0xF0) == 0xC0)
             program = metadata.data[1];
 
+    // Without one naming a slot, a program the host selected since the last block loads in its
+    // place; a program change naming a slot wins, and the selection is dropped.
+    if (const int requested = takeProgramRequest(); requested >= 0 && (program < 0 || program >= midiPresetFiles.size()))
+        program = requested;
+
     loadMidiPreset (program);
 
     midiMap.processMidi (midiMessages, parameters);

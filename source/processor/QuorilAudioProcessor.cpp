@@ -167,13 +167,38 @@ juce::AudioProcessorEditor* QuorilAudioProcessor::createEditor()
 }
 
 bool QuorilAudioProcessor::hasEditor() const { return true; }
-int QuorilAudioProcessor::getNumPrograms() { return 1; }
-int QuorilAudioProcessor::getCurrentProgram() { return 0; }
-void QuorilAudioProcessor::setCurrentProgram (int) {}
 
-// Hosts list the one program by this name (and may ask from any thread), so it is a constant:
-// presets are not programs.
-const juce::String QuorilAudioProcessor::getProgramName (int) { return "Default"; }
+//==============================================================================
+// The programs are the MIDI slots, listed once for the life of the instance; with no slot there is
+// one program, "Default", which selects nothing. A host gets a program-change parameter only when
+// there are two or more.
+static_assert (std::atomic<int>::is_always_lock_free, "hosts select and read the program on the audio thread");
+
+int QuorilAudioProcessor::getNumPrograms() { return juce::jmax (1, midiPresetFiles.size()); }
+int QuorilAudioProcessor::getCurrentProgram() { return currentProgram.load(); }
+
+void QuorilAudioProcessor::setCurrentProgram (int program)
+{
+    // Ardour calls this on its audio thread: no lock, no allocation, only the number recorded.
+    if (program < 0 || program >= midiPresetFiles.size())
+        return;
+
+    currentProgram.store (program);
+    programRequest.store (program);
+}
+
+// A slot's file name without its extension; hosts may ask from any thread, and the list never
+// changes.
+const juce::String QuorilAudioProcessor::getProgramName (int program)
+{
+    if (midiPresetFiles.isEmpty())
+        return "Default";
+
+    const auto& file = midiPresetFiles[program];
+    const auto name = file.dropLastCharacters (5); // ".qpst"
+    return name.isNotEmpty() ? name : file;
+}
+
 void QuorilAudioProcessor::changeProgramName (int, const juce::String&) {}
 
 bool QuorilAudioProcessor::isBusesLayoutSupported (const BusesLayout& layouts) const

@@ -156,6 +156,12 @@ public:
     std::atomic<int> openEditorCount { 0 };
     std::atomic<int> midiProgram { 0 };
     juce::StringArray midiPresetFiles;
+
+    // The MIDI slots are the programs a host lists. Selecting one (setCurrentProgram, on any
+    // thread) only records its number here; the next block, or the editor's timer when no block
+    // comes first, takes the request and loads the slot as a MIDI program change.
+    // takeProgramRequest gives -1 when none waits, and each request to one taker only.
+    int takeProgramRequest() noexcept { return programRequest.exchange (-1); }
     juce::String panelWidthKey { panelWidthSetting };
     quoril::QuorilFactoryPresetsManager factoryPresets { "Metadata", "preset_name" };
     int selectedPole = 0;
@@ -245,6 +251,11 @@ private:
     };
 
     std::atomic<bool> stateChangePending { false };
+
+    // The program a host reads: the one the host last selected, or the one a restored state holds
+    // (MIDI program changes load slots without making them the host's program). Atomics alone, so
+    // that hosts may select and read it on the audio thread.
+    std::atomic<int> currentProgram { 0 }, programRequest { -1 };
     StateChangeTimer stateChangeTimer { *this }; // last: it stops before anything it reads goes
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorilAudioProcessor)

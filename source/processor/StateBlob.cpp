@@ -2,6 +2,52 @@
 
 #include "UntrustedXml.h"
 
+namespace
+{
+const char* const programAttribute = "program";
+
+// The document's first element named exactly "Metadata", where the preset name is kept.
+juce::XmlElement* metadataOf (juce::XmlElement& document)
+{
+    for (auto* child : document.getChildIterator())
+        if (child->getTagName() == "Metadata")
+            return child;
+
+    return nullptr;
+}
+
+// The current program travels with the state, in the "Metadata" element, when it is not the first;
+// whatever a loaded preset left there is replaced.
+void writeProgram (juce::XmlElement& document, int program)
+{
+    auto* metadata = metadataOf (document);
+
+    if (program == 0)
+    {
+        if (metadata != nullptr)
+            metadata->removeAttribute (programAttribute);
+        return;
+    }
+
+    if (metadata == nullptr)
+        metadata = document.createNewChildElement ("Metadata");
+
+    metadata->setAttribute (programAttribute, program);
+}
+
+// The program a saved state holds, limited to the programs there are; 0 when it holds none.
+int programIn (juce::XmlElement& document, int numPrograms)
+{
+    const auto* metadata = metadataOf (document);
+    const auto stored = metadata != nullptr ? metadata->getDoubleAttribute (programAttribute) : 0.0;
+
+    if (stored >= (double) (numPrograms - 1))
+        return numPrograms - 1;
+
+    return stored > 0.0 ? (int) stored : 0;
+}
+} // namespace
+
 void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
     // A pending notice stays: the host may be taking the state for a backup, an undo step or a
@@ -25,6 +71,8 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
     if (auto mapXml = midiMap.mapTree.createXml())
         xml->addChildElement (new juce::XmlElement (*mapXml));
 
+    const int program = currentProgram.load();
+    writeProgram (*xml, program);
     copyXmlToBinary (*xml, destData);
 
     // A save keeps all that a document from outside held and fills in more (values for every
@@ -41,11 +89,13 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
     auto own = createOwnStateTree().createXml();
     own->addChildElement (CCMapper::ownBindings (midiMap.mapTree).createXml().release());
+    writeProgram (*own, program);
     copyXmlToBinary (*own, destData);
 
     if (! readsBack())
     {
         own->deleteAllChildElementsWithTagName ("Metadata");
+        writeProgram (*own, program);
         copyXmlToBinary (*own, destData);
     }
 }
@@ -90,6 +140,14 @@ void QuorilAudioProcessor::setStateInformation (const void* data, int sizeInByte
 
     auto tree = juce::ValueTree::fromXml (*xml);
 
-    if (tree.isValid() && tree.getType().toString() == "Quoril")
-        applyStateTree (tree);
+    if (! tree.isValid() || tree.getType().toString() != "Quoril")
+        return;
+
+    // The program comes back as the one the host reads, and no slot is loaded: a selection or a
+    // program change still waiting to load is dropped.
+    currentProgram.store (programIn (*xml, getNumPrograms()));
+    programRequest.store (-1);
+    midiPresetLoadPending.store (false);
+
+    applyStateTree (tree);
 }

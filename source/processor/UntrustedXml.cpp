@@ -258,7 +258,7 @@ private:
 // elements are named by parameter ids), map files, and the settings file the framework's
 // properties writer makes.
 constexpr const char* quorilNames[] = {
-    "Quoril", "PARAM", "id", "value", "Metadata", "preset_name",
+    "Quoril", "PARAM", "id", "value", "Metadata", "preset_name", "program",
     "Granulizer", "density", "envelope", "size", "speed", "size_rnd", "speed_rnd", "amp_rnd", "out_gain",
     "Resonator", "freq", "feed", "gain", "Diffuser", "damp", "pole", "channel",
     "Quoril_MIDI_MAP", "cc",

@@ -1,5 +1,9 @@
 #include "HostFixture.h"
 
+#include <pluginterfaces/vst/ivstcomponent.h>
+#include <pluginterfaces/vst/ivsteditcontroller.h>
+#include <pluginterfaces/vst/ivstmessage.h>
+
 #include <atomic>
 #include <chrono>
 #include <iostream>
@@ -242,6 +246,119 @@ TEST (HostMidiPresets, ProgramChangeLoadsTheFileOfItsSlot)
     instance->releaseResources();
     instance.reset();
     folder.deleteRecursively();
+}
+
+namespace
+{
+// Three MIDI slots made before the instance that lists them, removed with the test.
+struct ThreeSlots
+{
+    ThreeSlots()
+    {
+        for (const auto* name : { "Bass", "Lead", "Pad" })
+            EXPECT_TRUE (folder.createDirectory() && folder.getChildFile (juce::String (name) + ".qpst").replaceWithText (
+                             "<Quoril><PARAM id=\"dry_wet\" value=\"0.25\"/><Metadata preset_name=\"" + juce::String (name) + "\"/></Quoril>"));
+    }
+    ~ThreeSlots() { folder.deleteRecursively(); }
+    juce::File folder = juce::File::getSpecialLocation (juce::File::userApplicationDataDirectory).getChildFile ("Orvane_Studio/Presets/Quoril/MIDI");
+};
+
+bool loaded (juce::AudioPluginInstance& instance, const juce::String& slot)
+{
+    return stateHolds (instance, ("preset_name=\"" + slot + "\"").toRawUTF8());
+}
+} // namespace
+
+// JUCE's host selects a program as a DAW does, through the plug-in's program-change parameter.
+TEST (HostMidiPresets, TheSlotsAreTheHostsProgramsAndSelectingOneLoadsIt)
+{
+    ThreeSlots slots;
+    auto instance = createInstance (44100.0, 256), fresh = createInstance (44100.0, 256);
+    ASSERT_TRUE (instance != nullptr && fresh != nullptr);
+    ASSERT_EQ (instance->getNumPrograms(), 3);
+    EXPECT_EQ (instance->getProgramName (0) + "," + instance->getProgramName (1) + "," + instance->getProgramName (2), "Bass,Lead,Pad");
+
+    instance->prepareToPlay (44100.0, 256);
+    for (const auto& [program, slot] : { std::pair { 2, "Pad" }, { 0, "Bass" } })
+    {
+        instance->setCurrentProgram (program);
+        process (*instance, {}, 1);
+        EXPECT_TRUE (loaded (*instance, slot)) << "loaded by the next block: " << slot;
+    }
+    {
+        HostWindow window (instance->createEditorIfNeeded()); // and with no block, by the window
+        instance->setCurrentProgram (1);
+        EXPECT_TRUE (testsupport::runMessageLoopUntil ([&] { return loaded (*instance, "Lead"); }, 2000));
+    }
+
+    // A state restored afterwards stays as restored, also once the host has put its program
+    // parameter back; a fresh instance reports the saved program.
+    instance->getParameters()[9]->setValueNotifyingHost (0.75f); // dry_wet
+    const auto saved = componentStateOf (*instance);
+    instance->setCurrentProgram (2);
+    process (*instance, {}, 1);
+    fresh->prepareToPlay (44100.0, 256);
+    for (auto* restored : { instance.get(), fresh.get() })
+    {
+        setComponentState (*restored, saved);
+        EXPECT_EQ (restored->getCurrentProgram(), 1);
+        restored->setCurrentProgram (1);
+        process (*restored, {}, 4);
+        EXPECT_TRUE (stateHolds (*restored, "<PARAM id=\"dry_wet\" value=\"0.75") && loaded (*restored, "Lead"));
+        restored->releaseResources();
+    }
+}
+
+// The calls Ardour 7.3 makes for a track's program change: the controller's setParamNormalized on
+// the program-change parameter from its audio thread, and the same value in that block's input
+// parameter changes. The controller is one of the plug-in's own, connected to the hosted component.
+TEST (HostMidiPresets, ATracksProgramChangeAsArdourPassesItLoadsTheSlot)
+{
+    using namespace Steinberg;
+    ThreeSlots slots;
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    struct : juce::ExtensionsVisitor
+    {
+        void visitVST3Client (const VST3Client& client) override { component = client.getIComponentPtr(); }
+        Vst::IComponent* component = nullptr;
+    } hosted;
+    instance->getExtensions (hosted);
+    juce::DynamicLibrary module;
+    ASSERT_TRUE (hosted.component != nullptr && module.open (bundle().getChildFile ("Contents/x86_64-linux/Quoril.so").getFullPathName()));
+    auto* factory = ((IPluginFactory* (*)()) module.getFunction ("GetPluginFactory"))();
+    TUID controllerClass;
+    Vst::IEditController* controller = nullptr;
+    ASSERT_EQ (hosted.component->getControllerClassId (controllerClass), kResultOk);
+    ASSERT_EQ (factory->createInstance (controllerClass, Vst::IEditController::iid, (void**) &controller), kResultOk);
+    factory->release();
+    FUnknownPtr<Vst::IConnectionPoint> componentPoint (hosted.component), controllerPoint (controller);
+    ASSERT_TRUE (controller->initialize (nullptr) == kResultOk && controllerPoint->connect (componentPoint) == kResultOk);
+
+    Vst::ParameterInfo info {};
+    for (int32 i = 0; i < controller->getParameterCount() && (info.flags & Vst::ParameterInfo::kIsProgramChange) == 0; ++i)
+        controller->getParameterInfo (i, info);
+    ASSERT_TRUE ((info.flags & Vst::ParameterInfo::kIsProgramChange) != 0 && info.stepCount == 2);
+    juce::AudioProcessorParameter* queued = nullptr; // the host's queue for the block's input changes
+    for (auto* parameter : instance->getParameters())
+        if (auto* withId = dynamic_cast<juce::HostedAudioProcessorParameter*> (parameter); withId != nullptr && withId->getParameterID() == juce::String (info.id))
+            queued = parameter;
+    ASSERT_NE (queued, nullptr);
+
+    instance->prepareToPlay (44100.0, 256);
+    std::thread ([&]
+    {
+        controller->setParamNormalized (info.id, 1.0); // program 2
+        queued->setValue (1.0f);
+        process (*instance, {}, 1);
+    }).join();
+    EXPECT_TRUE (loaded (*instance, "Pad")) << "loaded by the block that carried it";
+
+    instance->releaseResources();
+    controllerPoint->disconnect (componentPoint);
+    controller->terminate();
+    instance.reset();
+    controller->release();
 }
 
 // A text nested far beyond any state, once as a saved state and once as a MIDI slot file: the

@@ -348,6 +348,60 @@ TEST_F (MidiPresets, AProgramChangeNotesAChangeOnlyWhenItAppliedAState)
     EXPECT_TRUE (p.sendStateChangeNotice());
 }
 
+// A selection is only recorded, and loads at the next block as a program change would, unless the
+// block holds one naming a slot; a restore brings its program back as the current one and loads
+// nothing, not even a selection still waiting.
+TEST_F (MidiPresets, ASelectionLoadsAtTheNextBlockARestoreLoadsNothing)
+{
+    write ("Bass.qpst", stateDocument (0.25f, 0.75f, "Bass"));
+    write ("Lead.qpst", stateDocument (0.5f, 0.5f, "Lead"));
+    write ("Pad.qpst", stateDocument (0.125f, 0.375f, "Pad"));
+    QuorilAudioProcessor p;
+    p.prepareToPlay (44100.0, 64);
+    juce::AudioBuffer<float> buffer (2, 64);
+    const auto block = [&] (int program)
+    {
+        auto midi = program >= 0 ? juce::MidiBuffer (juce::MidiMessage::programChange (1, program)) : juce::MidiBuffer();
+        p.processBlock (buffer, midi);
+        return p.getPresetName();
+    };
+
+    for (int outside : { -1, 3, 127 })
+        p.setCurrentProgram (outside);
+    EXPECT_TRUE (block (-1) == "INIT" && p.getCurrentProgram() == 0);
+    p.setCurrentProgram (2);
+    EXPECT_TRUE (p.getCurrentProgram() == 2 && p.getPresetName() == "INIT");
+    EXPECT_EQ (block (-1), "Pad");
+    p.setCurrentProgram (1);
+    EXPECT_EQ (block (0), "Bass") << "the block's own program change wins";
+    EXPECT_EQ (block (-1), "Bass") << "and the selection is dropped";
+    EXPECT_EQ (p.getCurrentProgram(), 1) << "the host's program stays the one it selected";
+    p.setCurrentProgram (1);
+    EXPECT_EQ (block (9), "Lead") << "a program change naming no slot does not drop it";
+
+    p.setCurrentProgram (2);
+    const auto saved = blobOf (p);
+    p.setCurrentProgram (0);
+    p.midiPresetLoadPending = true;
+    restore (p, saved);
+    EXPECT_EQ (block (-1), "Lead");
+    EXPECT_TRUE (p.getCurrentProgram() == 2 && ! p.midiPresetLoadPending.load());
+
+    // Restored into a fresh instance, within the programs it has; a program that a preset file
+    // carries is neither the current one nor saved.
+    for (const auto& [stored, expected] : { std::pair { "2", 2 }, { "7", 2 }, { "-3", 0 }, { "x", 0 }, { "1e300", 2 } })
+    {
+        QuorilAudioProcessor fresh;
+        restore (fresh, blobWithText (xmlTextOf (saved).replace ("program=\"2\"", juce::String ("program=\"") + stored + "\"")));
+        EXPECT_EQ (fresh.getCurrentProgram(), expected) << stored;
+    }
+    write ("Bass.qpst", stateDocument (0.25f, 0.75f, "Bass").replace ("<Metadata ", "<Metadata program=\"1\" "));
+    QuorilAudioProcessor fresh;
+    fresh.loadMidiPreset (0);
+    EXPECT_TRUE (fresh.getPresetName() == "Bass" && fresh.getCurrentProgram() == 0);
+    EXPECT_FALSE (xmlTextOf (blobOf (fresh)).contains ("program="));
+}
+
 TEST (PresetName, SetAppendsMetadataWhenMissingAndTheTagIsExact)
 {
     QuorilAudioProcessor p;

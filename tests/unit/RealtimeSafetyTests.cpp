@@ -293,3 +293,21 @@ TEST (RealtimeSafety, ProgramChangeBlocksTakeOnlyTheHostsLockAgain)
 
     heldByTheHost = nullptr;
 }
+
+// Hosts select and read the program on any thread, Ardour on its audio thread: with slots to
+// select, both are a few atomic operations.
+TEST (RealtimeSafety, SelectingAndReadingTheProgramNeitherAllocatesNorLocks)
+{
+    const auto folder = juce::File (presetsFolderPath()).getChildFile ("MIDI");
+    for (auto* name : { "a.qpst", "b.qpst", "c.qpst" })
+        ASSERT_TRUE (folder.createDirectory() && folder.getChildFile (name).replaceWithText ("<Quoril/>"));
+    QuorilAudioProcessor p;
+    folder.deleteRecursively();
+
+    ScopedCounting counting;
+    for (int program : { 2, 5, -1, 1 })
+        p.setCurrentProgram (program);
+    const bool selected = p.getCurrentProgram() == 1;
+    EXPECT_EQ (allocations.load() + releases.load() + locks.load(), 0);
+    EXPECT_TRUE (selected);
+}
