@@ -45,6 +45,7 @@ bool isShown (::Display* display, ::Window window)
     return window != 0 && juce::X11Symbols::getInstance()->xGetWindowAttributes (display, window, &attributes) != 0
            && attributes.map_state == IsViewable;
 }
+
 // Makes window the own window of host unless it is already, or is held by another window on
 // screen (another view's). Returns whether it was changed.
 bool claim (::Display* display, ::Window window, ::Window host)
