@@ -6,6 +6,7 @@ packages=(
   juce-modules-source cmake ninja-build g++ pkg-config libexpat1-dev
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libxtst-dev
+  openbox zenity
 )
 
 missing=()

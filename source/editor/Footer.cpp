@@ -109,8 +109,8 @@ juce::PopupMenu Footer::createMainMenu()
     };
 
     juce::PopupMenu midiMapMenu;
-    midiMapMenu.addItem ("LOAD", true, false, whileShown ([] (Footer& f) { f.ccMapperUIManager.loadMidiMap(); }));
-    midiMapMenu.addItem ("SAVE", true, false, whileShown ([] (Footer& f) { f.ccMapperUIManager.saveMidiMap(); }));
+    midiMapMenu.addItem ("LOAD", true, false, whileShown ([] (Footer& f) { f.ccMapperUIManager.loadMidiMap (&f); }));
+    midiMapMenu.addItem ("SAVE", true, false, whileShown ([] (Footer& f) { f.ccMapperUIManager.saveMidiMap (&f); }));
     midiMapMenu.addItem ("CLEAR", true, false, whileShown ([] (Footer& f) { f.onClearMidiMap(); }));
 
     juce::PopupMenu menu;

@@ -55,7 +55,6 @@ public:
 
     void loadFactoryPreset (int index);
     void loadUserPreset (const juce::StringArray& names, int index);
-    void setPresetNameFromPath (const juce::File& file);
 
     // Loads the preset of the pending MIDI program change and clears the pending flag.
     void loadPendingPresetFile();
@@ -80,7 +79,8 @@ private:
     juce::PopupMenu::Options menuOptions (juce::Component& attachTo, int maximumColumns);
 
     // Applies a state document with processing suspended; names it after the file when the
-    // document named nothing. Returns false (and changes nothing) when the file is not readable.
+    // document named nothing, and asks the host for a save only when that changed the saved state.
+    // Returns false (and changes nothing) when the file is not readable.
     bool loadPresetFile (const juce::File& file);
     void stepPreset (bool forward);
 

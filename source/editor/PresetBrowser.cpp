@@ -128,9 +128,11 @@ void Footer::loadFactoryPreset (int index)
 
     // A factory document carries its own name in its metadata.
     processor.suspendProcessing (true);
-    processor.applyStateTree (tree);
+    const bool changed = processor.applyPresetDocument (tree);
     processor.suspendProcessing (false);
-    processor.noteStateChange();
+
+    if (changed)
+        processor.noteStateChange();
 }
 
 void Footer::loadUserPreset (const juce::StringArray& names, int index)
@@ -153,21 +155,15 @@ bool Footer::loadPresetFile (const juce::File& file)
     if (! tree.isValid() || tree.getType().toString() != "Quoril")
         return false;
 
+    // A name carried by the loaded document stays; a document without one takes the file's.
     processor.suspendProcessing (true);
-    processor.applyStateTree (tree);
-    setPresetNameFromPath (file);
+    const bool changed = processor.applyPresetDocument (tree, presetNameFromFile (file));
     processor.suspendProcessing (false);
-    processor.noteStateChange();
+
+    if (changed)
+        processor.noteStateChange();
+
     return true;
-}
-
-void Footer::setPresetNameFromPath (const juce::File& file)
-{
-    // A name carried by the loaded document stays.
-    if (processor.getPresetName().isNotEmpty())
-        return;
-
-    processor.setPresetName (presetNameFromFile (file));
 }
 
 void Footer::loadPendingPresetFile()

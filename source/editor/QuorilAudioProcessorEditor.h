@@ -3,6 +3,7 @@
 #include <juce_audio_processors/juce_audio_processors.h>
 
 #include "MainComponent.h"
+#include "../orvn/DialogsInFront.h"
 #include "../processor/SettingsFile.h"
 
 class QuorilAudioProcessor;
@@ -49,5 +50,8 @@ public:
     MainComponent mainComponent;
 
 private:
+    // The map's file dialogs and questions are desktop windows: kept in front of the host's window.
+    orvnlib::DialogsInFront dialogsInFront { *this };
+
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (QuorilAudioProcessorEditor)
 };

@@ -4,6 +4,7 @@
 #include "../processor/CCMapper.h"
 #include "../processor/QuorilAudioProcessor.h"
 #include "../processor/UntrustedXml.h"
+#include "DialogsInFront.h"
 #include "MIDITarget.h"
 
 namespace orvnlib
@@ -85,7 +86,7 @@ juce::File CCMapperUIManager::withMapFileExtension (const juce::File& chosen)
     return chosen.getSiblingFile (name + extension);
 }
 
-void CCMapperUIManager::saveMidiMap()
+void CCMapperUIManager::saveMidiMap (juce::Component* openedFrom)
 {
     if (mapper == nullptr)
         return;
@@ -96,11 +97,12 @@ void CCMapperUIManager::saveMidiMap()
                          | juce::FileBrowserComponent::canSelectFiles
                          | juce::FileBrowserComponent::warnAboutOverwriting;
 
-    openDialog (map, "SAVE MIDI MAP", getDialogStartFolder().getChildFile (defaultMapFileName()), flags,
-                useNativeDialogs, [&map] (const juce::File& chosen) { saveChosenFile (map, chosen); });
+    openDialog (map, saveDialogTitle, getDialogStartFolder().getChildFile (defaultMapFileName()), flags,
+                useNativeDialogs, openedFrom, [&map] (const juce::File& chosen) { saveChosenFile (map, chosen); });
+    watchForDesktopDialog (saveDialogTitle, openedFrom);
 }
 
-void CCMapperUIManager::loadMidiMap()
+void CCMapperUIManager::loadMidiMap (juce::Component* openedFrom)
 {
     if (mapper == nullptr)
         return;
@@ -110,18 +112,43 @@ void CCMapperUIManager::loadMidiMap()
 
     constexpr auto flags = juce::FileBrowserComponent::openMode | juce::FileBrowserComponent::canSelectFiles;
 
-    openDialog (map, "LOAD MIDI MAP", getDialogStartFolder(), flags, useNativeDialogs,
+    openDialog (map, loadDialogTitle, getDialogStartFolder(), flags, useNativeDialogs, openedFrom,
                 [&map, announceChange] (const juce::File& chosen)
                 {
                     if (loadMapFile (map, chosen) && announceChange != nullptr)
                         announceChange();
                 });
+    watchForDesktopDialog (loadDialogTitle, openedFrom);
+}
+
+// The desktop's dialog starts as a process of its own, which takes no parent from a plug-in's
+// view: it is looked for until it shows, for a while, and kept in front of the view's window.
+void CCMapperUIManager::watchForDesktopDialog (const char* title, juce::Component* openedFrom)
+{
+    desktopDialogWatch.stopTimer();
+
+    if (openedFrom == nullptr || ! useNativeDialogs || ! juce::FileChooser::isPlatformDialogAvailable())
+        return;
+
+    desktopDialogWatch.view = openedFrom;
+    desktopDialogWatch.title = title;
+    desktopDialogWatch.ticksLeft = DesktopDialogWatch::maxTicks;
+    desktopDialogWatch.startTimer (DesktopDialogWatch::intervalMs);
+}
+
+void CCMapperUIManager::DesktopDialogWatch::timerCallback()
+{
+    const auto* shown = view.getComponent();
+
+    if (shown == nullptr || --ticksLeft < 0 || keepDesktopDialogInFront (*shown, title))
+        stopTimer();
 }
 
 // The map owns the dialog, and the dialog owns onChosen: what onChosen refers to of the map is
 // there whenever it runs. A dialog destroyed with its map calls nothing.
 void CCMapperUIManager::openDialog (CCMapper& map, const juce::String& title, const juce::File& start, int flags,
-                                    bool native, std::function<void (const juce::File&)> onChosen)
+                                    bool native, juce::Component* openedFrom,
+                                    std::function<void (const juce::File&)> onChosen)
 {
     map.fileDialogQuestion.reset();
     map.fileDialog = std::make_unique<juce::FileChooser> (title, start, mapFilePattern(), native, false, nullptr);
@@ -132,6 +159,11 @@ void CCMapperUIManager::openDialog (CCMapper& map, const juce::String& title, co
         if (file != juce::File())
             onChosen (file);
     });
+
+    // The framework's dialog is on screen already: it goes in front of the window now rather than
+    // at the view's next look.
+    if (openedFrom != nullptr)
+        keepDialogsInFront (*openedFrom);
 }
 
 void CCMapperUIManager::saveChosenFile (CCMapper& map, const juce::File& chosen)

@@ -23,12 +23,14 @@ public:
     // Open a file dialog and return at once; the file chosen later is written from the map /
     // replaces the map. The dialog belongs to the map, so a file chosen after this manager (and
     // its window) has gone still acts on the map. A dialog still open on the map closes first.
+    // The dialog shows in front of the host window that holds openedFrom (see DialogsInFront),
+    // the desktop's dialog too (which is looked for by its title).
     //
     // SAVE proposes defaultMapFileName() and writes withMapFileExtension() of the chosen file;
     // when that added the extension and names an existing file, the user is asked before it is
     // replaced (the dialog itself asked about the name as chosen).
-    void saveMidiMap();
-    void loadMidiMap();
+    void saveMidiMap (juce::Component* openedFrom = nullptr);
+    void loadMidiMap (juce::Component* openedFrom = nullptr);
 
     // Writes a map as a map file (UTF-8, XML header, CR LF line ends, wrapped at 60). The text
     // goes to a temporary file that then replaces the target, so a failed write leaves an
@@ -69,12 +71,30 @@ public:
     // to nothing that goes with the window.
     std::function<void()> onMapChanged;
 
+    static constexpr const char* loadDialogTitle = "LOAD MIDI MAP";
+    static constexpr const char* saveDialogTitle = "SAVE MIDI MAP";
+
 private:
+    struct DesktopDialogWatch : juce::Timer
+    {
+        void timerCallback() override;
+
+        static constexpr int intervalMs = 50, maxTicks = 400; // twenty seconds
+        juce::Component::SafePointer<juce::Component> view;
+        juce::String title;
+        int ticksLeft = 0;
+    };
+
+    void watchForDesktopDialog (const char* title, juce::Component* openedFrom);
+
     // Opens a map file dialog owned by the map; onChosen gets the file unless it was cancelled.
     static void openDialog (CCMapper& map, const juce::String& title, const juce::File& start, int flags,
-                            bool native, std::function<void (const juce::File&)> onChosen);
+                            bool native, juce::Component* openedFrom,
+                            std::function<void (const juce::File&)> onChosen);
     static void saveChosenFile (CCMapper& map, const juce::File& chosen);
     static void askBeforeReplacing (CCMapper& map, const juce::File& file);
+
+    DesktopDialogWatch desktopDialogWatch;
 
     JUCE_DECLARE_NON_COPYABLE_WITH_LEAK_DETECTOR (CCMapperUIManager)
 };

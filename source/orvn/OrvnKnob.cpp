@@ -17,7 +17,9 @@ OrvnKnob::~OrvnKnob() = default;
 
 void OrvnKnob::mouseDown (const juce::MouseEvent& event)
 {
-    if (event.mods.isAltDown() && parameterID.isNotEmpty())
+    // Alt with a button is taken by many Linux window managers to move the window, so the
+    // right button opens the menu as well.
+    if ((event.mods.isAltDown() || event.mods.isPopupMenu()) && parameterID.isNotEmpty())
     {
         showCCMenu();
         return;

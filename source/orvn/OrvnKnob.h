@@ -7,8 +7,8 @@
 namespace orvnlib
 {
 // The editor's rotary control: a vertical-drag knob without a text box, range 0..1 in steps of
-// 0.001 until an attachment gives it a parameter's range. With a parameter id set, an Alt-click
-// opens the controller-learn menu instead of starting a drag.
+// 0.001 until an attachment gives it a parameter's range. With a parameter id set, an Alt-click or
+// a right-click opens the controller-learn menu instead of starting a drag.
 class OrvnKnob : public juce::Slider,
                  public MIDITarget
 {

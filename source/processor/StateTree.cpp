@@ -366,3 +366,32 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
     // Records the document had no node for keep their values, and saves keep them from now on.
     appendMissingEngineNodes (live);
 }
+
+bool QuorilAudioProcessor::applyPresetDocument (const juce::ValueTree& document, const juce::String& nameIfUnnamed)
+{
+    // What a save writes is compared, not the trees: a save leaves out a map the document carries,
+    // fills in what it lacks, and may fall back to Quoril's own fields.
+    juce::MemoryBlock before, after;
+    getStateInformation (before);
+
+    applyStateTree (document);
+
+    // The framework writes a parameter's value into the tree only when the parameter moves: one
+    // that the document left where it was keeps the document's text ("0.7"), one it moved gets the
+    // value the parameter holds (0.7000000476837158). Every value is written as the parameter holds
+    // it, so that what a save writes after a load does not depend on the values before it.
+    {
+        const juce::ScopedLock lock (stateLock);
+
+        for (auto child : parameters.state)
+            if (child.hasType (parameterType()))
+                if (auto* raw = parameters.getRawParameterValue (child.getProperty (idProperty()).toString()))
+                    child.setProperty (valueProperty(), raw->load(), nullptr);
+    }
+
+    if (nameIfUnnamed.isNotEmpty() && getPresetName().isEmpty())
+        setPresetName (nameIfUnnamed);
+
+    getStateInformation (after);
+    return before != after;
+}

@@ -136,7 +136,7 @@ TEST (StateChangeNotice, EveryEditInTheWindowAsksForASaveButARestoreAndItsPollDo
 // announced all the same: an edit in the window before the host gets control back, a program change
 // on the audio thread at the message thread's next turn. Nothing is asked after that, so a save
 // right after an edit leaves nothing to save; and an action that leaves the saved state as it was
-// asks for nothing at all.
+// (a preset loaded again among them) asks for nothing at all.
 TEST (StateChangeNotice, AnEditFollowedAtOnceByACaptureIsAnnouncedAndActionsThatChangeNothingAreNot)
 {
     const juce::File slots (presetsFolderPath() + "/MIDI");
@@ -195,6 +195,12 @@ TEST (StateChangeNotice, AnEditFollowedAtOnceByACaptureIsAnnouncedAndActionsThat
     ASSERT_TRUE (p.midiMap.assignToLastCC ("in_gain"));
     const auto sameMap = presetsFolderPath() + "/Same.mpcc";
     ASSERT_TRUE (orvnlib::CCMapperUIManager::writeMapFile (p.midiMap.mapTree, juce::File (sameMap)));
+    // A document without a name: the name a load gives it from its file is part of what is saved.
+    const auto unnamed = juce::File (presetsFolderPath()).getChildFile ("Unnamed.qpst");
+    ASSERT_TRUE (unnamed.replaceWithText (enginetest::stateDocument (0.4f, 0.5f, "")));
+    ASSERT_TRUE (slots.createDirectory());
+    ASSERT_TRUE (slots.getChildFile ("Slot.qpst").replaceWithText (enginetest::stateDocument (0.7f, 0.6f, "Slot")));
+    const auto loadTwice = [&noticed] (std::function<void()> load) { load(); noticed(); load(); };
     noticed();
 
     for (const auto& action : std::vector<Action> {
@@ -206,11 +212,19 @@ TEST (StateChangeNotice, AnEditFollowedAtOnceByACaptureIsAnnouncedAndActionsThat
              { "map file holding the bindings the map has", [&] { EXPECT_FALSE (footer.ccMapperUIManager.loadMapFile (juce::File (sameMap))); } },
              { "map cleared from the menu when empty", [&] { p.midiMap.mapTree.removeAllChildren (nullptr);
                                                              noticed();
-                                                             footer.onClearMidiMap(); } } })
+                                                             footer.onClearMidiMap(); } },
+             { "factory preset chosen again", [&] { loadTwice ([&] { footer.handlePresetMenuResult (2, {}); }); } },
+             { "unnamed user preset chosen again", [&] { loadTwice ([&] { const auto names = footer.getUserPresetNames();
+                                                                          footer.loadUserPreset (names, names.indexOf ("Unnamed")); });
+                                                         EXPECT_EQ (p.getPresetName(), "Unnamed"); } },
+             { "program change to the slot loaded", [&] { loadTwice ([&] { p.loadMidiPreset (0); main.timerCallback(); });
+                                                          EXPECT_EQ (p.getPresetName(), "Slot"); } } })
     {
         SCOPED_TRACE (action.name);
         action.perform();
         EXPECT_FALSE (noticed());
     }
     juce::File (sameMap).deleteFile();
+    unnamed.deleteFile();
+    slots.deleteRecursively();
 }

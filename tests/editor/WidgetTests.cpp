@@ -141,7 +141,7 @@ TEST (PanelView, HeaderTakesTheTopThirtyWhateverTheHeight)
 }
 
 //==================================================================================================
-TEST (Knob, PressesStartADragUnlessAltWithAParameterOpensTheMenu)
+TEST (Knob, PressesStartADragUnlessAltOrRightWithAParameterOpensTheMenu)
 {
     using M = juce::ModifierKeys;
     const M left (M::leftButtonModifier), right (M::rightButtonModifier), alt (M::altModifier | M::leftButtonModifier),
@@ -150,7 +150,8 @@ TEST (Knob, PressesStartADragUnlessAltWithAParameterOpensTheMenu)
     struct Case { const char* name; juce::ModifierKeys mods; const char* parameterID; bool drags; };
     const Case cases[] = {
         { "plain press", left, "", true }, { "plain press, with a parameter", left, "dry_wet", true },
-        { "Alt press without a parameter", alt, "", true }, { "right press", right, "dry_wet", true },
+        { "Alt press without a parameter", alt, "", true }, { "right press without a parameter", right, "", true },
+        { "right press with a parameter", right, "dry_wet", false },
         { "Alt press with a parameter", alt, "dry_wet", false }, { "Alt right with a parameter", altRight, "dry_wet", false },
     };
 

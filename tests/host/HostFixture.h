@@ -63,13 +63,16 @@ inline bool stateHolds (juce::AudioPluginInstance& instance, const char* text)
 }
 
 // A plug-in window as a DAW opens one: the host's editor for the plug-in's view as its content.
+// Kept above other windows if asked (as Ardour keeps its plug-in windows), set before the view is
+// in it: the framework makes such a window anew.
 class HostWindow : public juce::DocumentWindow
 {
 public:
-    explicit HostWindow (juce::AudioProcessorEditor* editor)
+    explicit HostWindow (juce::AudioProcessorEditor* editor, bool keptAbove = false)
         : DocumentWindow ("Quoril", juce::Colours::black, 0)
     {
         setUsingNativeTitleBar (true);
+        setAlwaysOnTop (keptAbove);
         setContentOwned (editor, true);
         setTopLeftPosition (10, 10);
         setVisible (true);

@@ -12,7 +12,9 @@
 #include <cstdio>
 #include <cstdlib>
 #include <functional>
+#include <optional>
 #include <thread>
+#include <unistd.h>
 
 using namespace quoril::hosttest;
 
@@ -33,6 +35,104 @@ struct TickCounter : juce::Timer
     int ticks = 0;
 };
 
+// A window manager on the test's display for one test (openbox, as desktops run one); its process
+// alone is stopped when the test ends.
+struct WindowManager
+{
+    WindowManager()
+    {
+        if (juce::File (path).existsAsFile() && process.start (juce::StringArray { path, "--sm-disable" }, 0))
+            runs = testsupport::runMessageLoopUntil ([] { return windowManagerRuns(); }, 5000);
+    }
+
+    // Asked to quit, it takes its properties off the root window, as the next tests expect.
+    ~WindowManager()
+    {
+        juce::ChildProcess quit;
+        if (process.isRunning() && quit.start (juce::StringArray { path, "--exit" }, 0))
+            quit.waitForProcessToFinish (5000);
+        if (! process.waitForProcessToFinish (5000))
+            process.kill();
+    }
+
+    static constexpr const char* path = "/usr/bin/openbox";
+    juce::ChildProcess process;
+    bool runs = false;
+};
+
+// The tests' PATH holds no desktop file dialog for as long as this lives.
+struct NoDesktopDialogs
+{
+    NoDesktopDialogs() { setenv ("PATH", "/nonexistent", 1); }
+    ~NoDesktopDialogs() { setenv ("PATH", path.toRawUTF8(), 1); }
+    const juce::String path { std::getenv ("PATH") != nullptr ? std::getenv ("PATH") : "" };
+};
+
+// A host window that its host keeps above all others, as Ardour keeps its plug-in windows.
+std::unique_ptr<HostWindow> openWindowKeptAbove (juce::AudioPluginInstance& instance)
+{
+    auto window = std::make_unique<HostWindow> (instance.createEditorIfNeeded(), true);
+    // Framed by the window manager, and placed: only then does the view know where it is.
+    const auto client = (unsigned long) (juce::pointer_sized_uint) window->getWindowHandle();
+    testsupport::runMessageLoopUntil ([client] { return topLevelOf (client) != client; }, 5000);
+    pump (500);
+    return window;
+}
+
+// Whether the top-level window front lies above the one holding the client window back.
+bool stackedAbove (unsigned long front, unsigned long back)
+{
+    const auto shown = shownTopLevelWindows();
+    const auto at = [&shown] (unsigned long id)
+    {
+        return std::find_if (shown.begin(), shown.end(), [id] (const ScreenWindow& w) { return w.id == id; }) - shown.begin();
+    };
+    const auto backTop = topLevelOf (back);
+    return at (front) < (long) shown.size() && at (backTop) < (long) shown.size() && at (front) > at (backTop);
+}
+
+// The user opens MIDI MAP > LOAD with the mouse; returns the top-level window of the dialog that
+// opened (0 when none did within ten seconds).
+unsigned long openLoadDialog (HostWindow& window)
+{
+    const auto before = shownTopLevelWindows();
+    std::atomic<bool> chosen { false };
+
+    // A loaded machine may be slow to show the menu: the user tries again.
+    for (int attempt = 0; attempt < 3 && ! chosen; ++attempt)
+    {
+        const auto menuButton = window.getContentComponent()->getScreenPosition() + juce::Point<int> (2 + 539 + 12, 418 + 28 + 12);
+        std::atomic<bool> done { false };
+        std::thread user ([&] { chosen = chooseFromSubMenu (menuButton.x, menuButton.y, 0.3f, 0.17f); done = true; });
+        while (! done)
+            pump (10);
+        user.join();
+        pump (200);
+    }
+    if (! chosen)
+        return 0;
+
+    unsigned long dialog = 0;
+    testsupport::runMessageLoopUntil ([&]
+    {
+        for (const auto& w : shownTopLevelWindows())
+            if (w.width > 200 && w.height > 200 && clientWindowOf (w.id) != 0
+                && std::none_of (before.begin(), before.end(), [&w] (const ScreenWindow& k) { return k.id == w.id; }))
+                dialog = w.id;
+        return dialog != 0;
+    }, 10000);
+    return dialog;
+}
+
+// The dialog's client window is the host window's own and lies above it (within five seconds).
+bool heldInFront (unsigned long dialog, HostWindow& window)
+{
+    const auto host = (unsigned long) (juce::pointer_sized_uint) window.getWindowHandle();
+    return testsupport::runMessageLoopUntil ([&]
+    {
+        return transientForOf (clientWindowOf (dialog)) == host && stackedAbove (dialog, host);
+    }, 5000);
+}
 } // namespace
 
 // The user opens the footer's main menu and leaves it open. A menu that ran a message loop of its
@@ -137,3 +237,45 @@ TEST (HostMenu, TheHostRunsOnWhileAMenuIsOpenAndCanCloseTheViewUnderIt)
     pump (100);
     instance->releaseResources();
 }
+
+// In a host that keeps its plug-in window above all others, MIDI MAP > LOAD opens its dialog in
+// front of that window: the desktop's (zenity), or the plug-in's own when the PATH holds none. The
+// plug-in's own is modal: a view it hid behind would take no input; and the window's next view,
+// opened while the dialog stays, takes it in front of itself. The dialog goes with the plug-in.
+static void checkMapDialogInFront (bool desktopDialog)
+{
+    if (! juce::File (WindowManager::path).existsAsFile() || (desktopDialog && ! juce::File ("/usr/bin/zenity").existsAsFile()))
+        GTEST_SKIP() << "openbox or zenity is not installed";
+    WindowManager manager;
+    ASSERT_TRUE (manager.runs) << "openbox did not start";
+    storePanelWidth (800);
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    auto window = openWindowKeptAbove (*instance);
+
+    const auto dialog = [&]
+    {
+        std::optional<NoDesktopDialogs> noDesktopDialogs;
+        if (! desktopDialog)
+            noDesktopDialogs.emplace();
+        return openLoadDialog (*window);
+    }();
+    ASSERT_NE (dialog, 0ul) << "no dialog opened";
+    if ((processOf (clientWindowOf (dialog)) != (long) getpid()) != desktopDialog)
+        GTEST_SKIP() << "the plug-in looked for a desktop dialog before this test";
+    EXPECT_TRUE (heldInFront (dialog, *window)) << "the first window";
+
+    if (! desktopDialog)
+    {
+        window.reset();
+        window = openWindowKeptAbove (*instance);
+        EXPECT_TRUE (heldInFront (dialog, *window)) << "the next window";
+    }
+
+    window.reset();
+    instance.reset();
+    EXPECT_TRUE (menuCloses (dialog));
+}
+
+TEST (HostMenu, TheDesktopsMapDialogOpensInFrontOfAWindowKeptAbove) { checkMapDialogInFront (true); }
+TEST (HostMenu, ThePluginsOwnMapDialogStaysInFrontOfItsWindowAndOfTheNextOne) { checkMapDialogInFront (false); }

@@ -1,5 +1,6 @@
 #include "UserInput.h"
 
+#include <X11/Xatom.h>
 #include <X11/Xlib.h>
 #include <X11/extensions/XTest.h>
 
@@ -37,7 +38,96 @@ struct Connection
 };
 
 void pause (int milliseconds) { std::this_thread::sleep_for (std::chrono::milliseconds (milliseconds)); }
+
+// The first 32-bit item of a window's property, if it has one of that type.
+std::optional<unsigned long> propertyOf (Display* display, ::Window window, const char* name, Atom type)
+{
+    Atom actualType = None;
+    int format = 0;
+    unsigned long count = 0, left = 0;
+    unsigned char* data = nullptr;
+    std::optional<unsigned long> value;
+    if (XGetWindowProperty (display, window, XInternAtom (display, name, False), 0, 1, False, type, &actualType, &format,
+                            &count, &left, &data) == Success
+        && actualType != None && (type == AnyPropertyType || (format == 32 && count == 1)))
+        value = data != nullptr && format == 32 && count == 1 ? *reinterpret_cast<unsigned long*> (data) : 0;
+    if (data != nullptr)
+        XFree (data);
+    return value;
+}
+
+std::vector<::Window> childrenOf (Display* display, ::Window window, ::Window* parentOut = nullptr)
+{
+    ::Window root, parent = 0, *children = nullptr;
+    unsigned int count = 0;
+    std::vector<::Window> result;
+    if (XQueryTree (display, window, &root, &parent, &children, &count) != 0)
+        result.assign (children, children + count);
+    if (children != nullptr)
+        XFree (children);
+    if (parentOut != nullptr)
+        *parentOut = parent == root ? 0 : parent;
+    return result;
+}
 } // namespace
+
+unsigned long topLevelOf (unsigned long window)
+{
+    Connection c;
+    for (int depth = 0; c.display != nullptr && depth < 64 && window != 0; ++depth)
+    {
+        ::Window parent = 0;
+        childrenOf (c.display, window, &parent);
+        if (parent == 0)
+            return window;
+        window = parent;
+    }
+    return 0;
+}
+
+unsigned long clientWindowOf (unsigned long topLevel)
+{
+    Connection c;
+    if (c.display == nullptr)
+        return 0;
+    std::vector<::Window> level { topLevel };
+    for (int depth = 0; depth < 4 && ! level.empty(); ++depth)
+    {
+        std::vector<::Window> next;
+        for (auto w : level)
+        {
+            if (propertyOf (c.display, w, "WM_STATE", AnyPropertyType).has_value())
+                return w;
+            const auto children = childrenOf (c.display, w);
+            next.insert (next.end(), children.begin(), children.end());
+        }
+        level = std::move (next);
+    }
+    return 0;
+}
+
+unsigned long transientForOf (unsigned long window)
+{
+    Connection c;
+    return c.display != nullptr ? propertyOf (c.display, window, "WM_TRANSIENT_FOR", XA_WINDOW).value_or (0) : 0;
+}
+
+long processOf (unsigned long window)
+{
+    Connection c;
+    return c.display != nullptr ? (long) propertyOf (c.display, window, "_NET_WM_PID", XA_CARDINAL).value_or (0) : 0;
+}
+
+bool windowManagerRuns()
+{
+    Connection c;
+    if (c.display == nullptr)
+        return false;
+    // A window manager that ended without cleaning up leaves the property naming a window that is gone.
+    const auto check = propertyOf (c.display, DefaultRootWindow (c.display), "_NET_SUPPORTING_WM_CHECK", XA_WINDOW).value_or (0);
+    const auto windows = childrenOf (c.display, DefaultRootWindow (c.display));
+    return check != 0 && std::find (windows.begin(), windows.end(), (::Window) check) != windows.end();
+}
 
 bool moveMouse (int x, int y)
 {

@@ -33,6 +33,18 @@ std::optional<ScreenWindow> newWindow (const std::vector<ScreenWindow>& known);
 // Whether a window is gone within two seconds.
 bool menuCloses (unsigned long id);
 
+// What a window manager made of a window: the top-level window (child of the root) that holds
+// it, the client window it manages inside a top-level one (the one with WM_STATE), the window
+// that one is kept in front of (WM_TRANSIENT_FOR) and the process that owns it (_NET_WM_PID).
+// 0 when there is none.
+unsigned long topLevelOf (unsigned long window);
+unsigned long clientWindowOf (unsigned long topLevel);
+unsigned long transientForOf (unsigned long window);
+long processOf (unsigned long window);
+
+// Whether a window manager runs on the display (_NET_SUPPORTING_WM_CHECK on the root window).
+bool windowManagerRuns();
+
 // A click at (x, y) that opens a menu, a move onto its row at rowFraction of its height (which
 // opens that row's sub-menu), and a click on the sub-menu's row at subRowFraction of its height.
 // True when the menu then closed; otherwise a click elsewhere closes it and the result is false.
