@@ -369,29 +369,29 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
 
 bool QuorilAudioProcessor::applyPresetDocument (const juce::ValueTree& document, const juce::String& nameIfUnnamed)
 {
-    // What a save writes is compared, not the trees: a save leaves out a map the document carries,
-    // fills in what it lacks, and may fall back to Quoril's own fields.
-    juce::MemoryBlock before, after;
-    getStateInformation (before);
-
-    applyStateTree (document);
-
-    // The framework writes a parameter's value into the tree only when the parameter moves: one
-    // that the document left where it was keeps the document's text ("0.7"), one it moved gets the
-    // value the parameter holds (0.7000000476837158). Every value is written as the parameter holds
-    // it, so that what a save writes after a load does not depend on the values before it.
+    // The state a save writes (its map and program aside, which no preset changes), with every
+    // parameter's value as the parameter holds it: the framework writes a value into the tree only
+    // when the parameter moves, so a value a document left in place keeps the document's text
+    // ("0.7") where one it moved is written from the parameter (0.7000000476837158). Snapshots only:
+    // the live tree is not touched beyond the load, so this may run on the audio thread too.
+    const auto snapshot = [this]
     {
-        const juce::ScopedLock lock (stateLock);
+        auto state = createStateTree();
 
-        for (auto child : parameters.state)
+        for (auto child : state)
             if (child.hasType (parameterType()))
                 if (auto* raw = parameters.getRawParameterValue (child.getProperty (idProperty()).toString()))
-                    child.setProperty (valueProperty(), raw->load(), nullptr);
-    }
+                    child.setProperty (valueProperty(), (double) raw->load(), nullptr);
+
+        return state;
+    };
+
+    const auto before = snapshot();
+
+    applyStateTree (document);
 
     if (nameIfUnnamed.isNotEmpty() && getPresetName().isEmpty())
         setPresetName (nameIfUnnamed);
 
-    getStateInformation (after);
-    return before != after;
+    return ! snapshot().isEquivalentTo (before);
 }
