@@ -22,6 +22,17 @@ ParameterGroups::ParameterGroups (juce::AudioProcessorValueTreeState& parameters
 }
 
 //==============================================================================
+void MessageLoopHold::acquire()
+{
+    auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+
+    if (lock.has_value() || messageManager == nullptr || messageManager->currentThreadHasLockedMessageManager())
+        return;
+
+    lock.emplace();
+}
+
+//==============================================================================
 juce::File QuorilAudioProcessor::getSettingsFileLocation()
 {
     // Where the framework's PropertiesFile would keep a file of these options.
@@ -90,9 +101,13 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     randomizeSettings();
 
     stateChangeTimer.startTimer (stateChangeNoticeIntervalMs);
+    lifetimeHold.release();
 }
 
-QuorilAudioProcessor::~QuorilAudioProcessor() = default;
+QuorilAudioProcessor::~QuorilAudioProcessor()
+{
+    lifetimeHold.acquire();
+}
 
 //==============================================================================
 const juce::String QuorilAudioProcessor::getName() const { return "Quoril"; }

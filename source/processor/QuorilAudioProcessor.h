@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "../engine/EngineSettings.h"
@@ -47,6 +48,32 @@ std::unique_ptr<SettingsFile> openSettingsFile (const juce::File& file);
 
 class ParameterRamp;
 class EngineWorkspace;
+
+// Holds the plug-in's message loop for a call that the host may make on a thread of its own.
+//
+// On Linux, while no window of the plug-in is open, the framework runs the plug-in's message loop
+// on a private thread, and the host goes on calling the plug-in (state saves and restores among
+// others) on its own thread. Quoril's timers and asynchronous updates run on that loop and touch
+// what those calls touch (the state tree, the controller map and its tables, the pending host
+// edits), so every such call holds the loop, as the framework's client does when it releases the
+// plug-in: at most one thread runs Quoril's non-audio code. On the message thread, or with the
+// loop already held by this thread, it costs nothing; otherwise it waits for the loop to finish its
+// current message (about a millisecond when the loop is idle). Never used on the audio thread, and
+// nothing the loop runs waits for the host's thread, so the wait always ends.
+class MessageLoopHold
+{
+public:
+    MessageLoopHold() { acquire(); }
+
+    // Takes the loop when this thread holds it not already (nothing when there is no loop yet).
+    void acquire();
+    void release() noexcept { lock.reset(); }
+
+private:
+    std::optional<juce::MessageManagerLock> lock;
+
+    JUCE_DECLARE_NON_COPYABLE (MessageLoopHold)
+};
 
 // Groups of parameter ids that the editor acts on together (group 0: the trajectory rates
 // and ranges), with the generator that the trajectory's random action draws from.
@@ -149,6 +176,11 @@ public:
     static constexpr int stateChangeNoticeIntervalMs = 10;
 
     //==============================================================================
+    // Held from the first member's construction to the end of the constructor, and from the start
+    // of the destructor to the last member's destruction: the framework may make and delete the
+    // processor on the host's thread while the message loop runs the timers of its members.
+    MessageLoopHold lifetimeHold;
+
     std::atomic<float> outputLevel { 0.0f };
     std::atomic<bool> midiPresetLoadPending { false };
     // Editors alive on this processor, counted by the editor itself: the audio thread asks this

@@ -121,6 +121,49 @@ TEST (HostState, AControllerBoundThroughTheRestoredStateMovesItsParameter)
     EXPECT_TRUE (ComponentState (componentStateOf (*instance)).text.contains ("<PARAM id=\"x_pos\" value=\"1.0\"/>"));
 }
 
+// A DAW restores the state (session load, undo, preset recall) on its own thread, while with no
+// window open the plug-in's message loop runs on a thread of its own. Two saved states with
+// different maps, back to back, then again while a third thread processes blocks with a bound
+// controller moving: no crash, and the last state restored is the one that holds.
+TEST (HostState, StatesRestoredBackToBackFromTheHostsThreadWhileTheLoopRuns)
+{
+    auto instance = createInstance (44100.0, 256);
+    ASSERT_NE (instance, nullptr);
+    const ComponentState fresh (componentStateOf (*instance));
+    const juce::MemoryBlock states[] { fresh.withBinding ("<x_pos cc=\"74\"/>"),
+                                       fresh.withBinding ("<y_pos cc=\"21\"/><dry_wet cc=\"74\"/>") };
+    instance->prepareToPlay (44100.0, 256);
+
+    for (const bool processing : { false, true })
+    {
+        std::atomic<bool> running { processing };
+        std::thread audio ([&]
+        {
+            juce::AudioBuffer<float> buffer (2, 256);
+            for (int value = 0; running; value = (value + 1) % 128)
+            {
+                buffer.clear();
+                juce::MidiBuffer midi (juce::MidiMessage::controllerEvent (1, 74, value));
+                instance->processBlock (buffer, midi);
+            }
+        });
+
+        constexpr int restores = 7000;
+        const auto start = juce::Time::getMillisecondCounterHiRes();
+        for (int i = 0; i < restores; ++i)
+            setComponentState (*instance, states[i % 2]);
+        const auto ms = juce::Time::getMillisecondCounterHiRes() - start;
+        running = false;
+        audio.join();
+
+        std::cout << (processing ? "[blocks processed] " : "[no blocks] ") << restores << " restores in " << ms / 1000.0
+                  << " s, " << ms / restores << " ms each" << std::endl;
+        EXPECT_TRUE (ComponentState (componentStateOf (*instance)).text.contains ("<Quoril_MIDI_MAP><y_pos cc=\"21\"/><dry_wet cc=\"74\"/>"));
+    }
+
+    instance->releaseResources();
+}
+
 namespace
 {
 // What the host hears of x_pos (index 1), with the threads it heard it on.
