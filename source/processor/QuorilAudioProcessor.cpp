@@ -107,6 +107,10 @@ QuorilAudioProcessor::QuorilAudioProcessor()
 QuorilAudioProcessor::~QuorilAudioProcessor()
 {
     lifetimeHold.acquire();
+
+    // A controller gesture still open is ended while the parameters and their listeners are there.
+    controllerEditTimer.stopTimer();
+    midiMap.endHostEdits (getParameters());
 }
 
 //==============================================================================

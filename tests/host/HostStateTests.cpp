@@ -207,7 +207,8 @@ TEST (HostState, ABoundControllersMovesReachTheHostAsEdits)
         SCOPED_TRACE (withWindow ? "window open" : "no window");
         auto instance = createInstance (44100.0, 256);
         ASSERT_NE (instance, nullptr);
-        setComponentState (*instance, ComponentState (componentStateOf (*instance)).withBinding ("<x_pos cc=\"74\"/>"));
+        const auto bound = ComponentState (componentStateOf (*instance)).withBinding ("<x_pos cc=\"74\"/>");
+        setComponentState (*instance, bound);
         instance->prepareToPlay (44100.0, 256);
         auto window = withWindow ? std::make_unique<HostWindow> (instance->createEditorIfNeeded()) : nullptr;
         testsupport::runMessageLoop (300);
@@ -215,7 +216,7 @@ TEST (HostState, ABoundControllersMovesReachTheHostAsEdits)
         instance->addListener (&log);
 
         // The audio thread: a block every 5 ms, with the controller value asked for, if any.
-        std::atomic<int> pending { -1 };
+        std::atomic<int> pending { -1 }, processed { -1 };
         std::atomic<bool> running { true };
         std::atomic<juce::Thread::ThreadID> audioThread { nullptr };
         std::thread audio ([&]
@@ -224,9 +225,12 @@ TEST (HostState, ABoundControllersMovesReachTheHostAsEdits)
             juce::AudioBuffer<float> buffer (2, 256);
             for (juce::MidiBuffer midi; running; midi.clear(), std::this_thread::sleep_for (std::chrono::milliseconds (5)))
             {
-                if (const auto value = pending.exchange (-1); value >= 0)
+                const auto value = pending.exchange (-1);
+                if (value >= 0)
                     midi.addEvent (juce::MidiMessage::controllerEvent (1, 74, value), 0);
                 instance->processBlock (buffer, midi);
+                if (value >= 0)
+                    processed = value;
             }
         });
         const auto send = [&] (int value) { for (pending = value; pending.load() >= 0;) testsupport::runMessageLoop (1); };
@@ -246,6 +250,16 @@ TEST (HostState, ABoundControllersMovesReachTheHostAsEdits)
         log.await ("end");
         std::cout << "sweep of 127 messages: " << log.events.size() - 2 << " edits" << std::endl;
         EXPECT_TRUE (log.events.size() < 40 && log.events[0] == "begin" && log.events.joinIntoString (" ").endsWith ("1.00 end"));
+
+        // Restored right after a move, before the plug-in's next tick: neither the plug-in nor the
+        // host holds the moved value afterwards.
+        instance->removeListener (&log);
+        for (pending = 100; processed.load() != 100;)
+            std::this_thread::yield();
+        setComponentState (*instance, bound);
+        testsupport::runMessageLoop (300);
+        EXPECT_FLOAT_EQ (instance->getParameters()[1]->getValue(), 0.5f);
+        EXPECT_TRUE (ComponentState (componentStateOf (*instance)).text.contains ("<PARAM id=\"x_pos\" value=\"0.5\"/>"));
 
         running = false;
         audio.join();
