@@ -78,8 +78,8 @@ public:
     // Any thread, the audio thread included (atomic stores only): drops the moves not sent yet and
     // has the next sendHostEdits end the open gestures first.
     void dropUnsentMoves() noexcept;
-    // Message thread, once the timer is stopped (the processor going): drops the moves not sent
-    // yet and ends the open gestures now.
+    // With the message loop held, once the timer is stopped (the processor going): drops the moves
+    // not sent yet and ends the open gestures now.
     void endHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters);
 
     static constexpr int hostEditIntervalMs = 40;

@@ -65,7 +65,7 @@ class MessageLoopHold
 public:
     MessageLoopHold() { acquire(); }
 
-    // Takes the loop when this thread holds it not already (nothing when there is no loop yet).
+    // Takes the loop unless this thread runs it or holds it already, or there is no loop yet.
     void acquire();
     void release() noexcept { lock.reset(); }
 
