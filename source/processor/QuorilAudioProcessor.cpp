@@ -22,6 +22,11 @@ ParameterGroups::ParameterGroups (juce::AudioProcessorValueTreeState& parameters
 }
 
 //==============================================================================
+namespace
+{
+std::atomic<int> hostCallsPending { 0 };
+}
+
 void MessageLoopHold::acquire()
 {
     auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
@@ -29,8 +34,20 @@ void MessageLoopHold::acquire()
     if (lock.has_value() || messageManager == nullptr || messageManager->currentThreadHasLockedMessageManager())
         return;
 
+    ++hostCallsPending;
     lock.emplace();
 }
+
+void MessageLoopHold::release() noexcept
+{
+    if (! lock.has_value())
+        return;
+
+    lock.reset();
+    --hostCallsPending;
+}
+
+bool MessageLoopHold::isHostCallPending() noexcept { return hostCallsPending.load() > 0; }
 
 //==============================================================================
 juce::File QuorilAudioProcessor::getSettingsFileLocation()

@@ -60,14 +60,22 @@ class EngineWorkspace;
 // loop already held by this thread, it costs nothing; otherwise it waits for the loop to finish its
 // current message (about a millisecond when the loop is idle). Never used on the audio thread, and
 // nothing the loop runs waits for the host's thread, so the wait always ends.
+//
+// While a host call waits for the loop, the loop goes on with the messages before it; the client
+// may already be inside a restore then, and passes no gesture on to the host. So the loop's
+// callbacks that begin or end gestures ask isHostCallPending first and wait for their next turn.
 class MessageLoopHold
 {
 public:
     MessageLoopHold() { acquire(); }
+    ~MessageLoopHold() { release(); }
 
     // Takes the loop unless this thread runs it or holds it already, or there is no loop yet.
     void acquire();
-    void release() noexcept { lock.reset(); }
+    void release() noexcept;
+
+    // Whether a call of any instance is waiting for the loop or holding it.
+    static bool isHostCallPending() noexcept;
 
 private:
     std::optional<juce::MessageManagerLock> lock;
@@ -245,7 +253,11 @@ public:
     struct ControllerEditTimer : juce::Timer
     {
         explicit ControllerEditTimer (QuorilAudioProcessor& p) : processor (p) {}
-        void timerCallback() override { processor.midiMap.sendHostEdits (processor.getParameters()); }
+        void timerCallback() override
+        {
+            if (! MessageLoopHold::isHostCallPending())
+                processor.midiMap.sendHostEdits (processor.getParameters());
+        }
         QuorilAudioProcessor& processor;
     };
 
