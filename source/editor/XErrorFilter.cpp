@@ -78,7 +78,9 @@ JUCE_IMPLEMENT_SINGLETON (Installation)
 
 void install()
 {
-    JUCE_ASSERT_MESSAGE_THREAD
+    // The plug-in's client makes the editor on the host's thread, holding the message loop, before
+    // the host's run loop becomes the message thread: held is what this needs.
+    JUCE_ASSERT_MESSAGE_MANAGER_IS_LOCKED
 
     if (stillInstalled)
         return;

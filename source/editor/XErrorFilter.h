@@ -7,7 +7,8 @@
 // would end the host.
 namespace XErrorFilter
 {
-// Message thread; called as a window opens. From then until the framework shuts down in this
+// Message thread, or a thread holding the message loop (the plug-in's client makes the editor on
+// the host's thread so); called as a window opens. From then until the framework shuts down in this
 // library, errors on the framework's own connection are ignored and errors on any other
 // connection go to the handler that was there before. At shutdown that handler is put back,
 // unless another has replaced ours meanwhile: then that one stays, and this library is kept

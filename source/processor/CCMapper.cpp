@@ -141,6 +141,9 @@ void CCMapper::prepareHostEdits (int numParameters)
 
 int CCMapper::sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters)
 {
+    if (gesturesToEnd.exchange (false))
+        endGestures (processorParameters);
+
     int edits = 0;
 
     for (int i = 0; i < juce::jmin (numMovedParameters, processorParameters.size()); ++i)
@@ -149,17 +152,28 @@ int CCMapper::sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& 
         auto* parameter = processorParameters.getUnchecked (i);
 
         // The flag is lowered before the value is read: a move noted in between raises it again,
-        // and the next call sends that move's value.
+        // and the next call sends that move's value. The audio thread sets the parameter before it
+        // notes the value, so a parameter holding another value has been set since by something
+        // else (or by a move this call or the next will see).
         if (slot.moved.exchange (false))
         {
-            if (! std::exchange (slot.inGesture, true))
-                parameter->beginChangeGesture();
+            const auto value = slot.value.load();
 
-            parameter->setValueNotifyingHost (slot.value.load());
-            slot.callsAtRest = 0;
-            ++edits;
+            if (parameter->getValue() == value)
+            {
+                if (! std::exchange (slot.inGesture, true))
+                    parameter->beginChangeGesture();
+
+                // The host is told the value; the parameter is not set again, which could undo a
+                // move the audio thread makes meanwhile.
+                parameter->sendValueChangedMessageToListeners (value);
+                slot.callsAtRest = 0;
+                ++edits;
+                continue;
+            }
         }
-        else if (slot.inGesture && ++slot.callsAtRest >= hostEditRestCalls)
+
+        if (slot.inGesture && ++slot.callsAtRest >= hostEditRestCalls)
         {
             slot.inGesture = false;
             parameter->endChangeGesture();
@@ -167,6 +181,33 @@ int CCMapper::sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& 
     }
 
     return edits;
+}
+
+void CCMapper::dropUnsentMoves() noexcept
+{
+    for (int i = 0; i < numMovedParameters; ++i)
+        movedParameters[(size_t) i].moved.store (false);
+
+    gesturesToEnd.store (true);
+}
+
+void CCMapper::endHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters)
+{
+    dropUnsentMoves();
+    gesturesToEnd.store (false);
+    endGestures (processorParameters);
+}
+
+void CCMapper::endGestures (const juce::Array<juce::AudioProcessorParameter*>& processorParameters)
+{
+    for (int i = 0; i < juce::jmin (numMovedParameters, processorParameters.size()); ++i)
+    {
+        auto& slot = movedParameters[(size_t) i];
+        slot.callsAtRest = 0;
+
+        if (std::exchange (slot.inGesture, false))
+            processorParameters.getUnchecked (i)->endChangeGesture();
+    }
 }
 
 //==============================================================================

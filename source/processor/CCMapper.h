@@ -64,11 +64,23 @@ public:
     // one edit per call, not one per message), and the gesture ends after hostEditRestCalls calls
     // without a move. Under host automation the host decides which value wins, as for the knobs.
     //
+    // A noted move is only news while the parameter still holds the value it gave it: a call sends
+    // it only then, and tells the host without setting the parameter again, so a value the host's
+    // automation or a restore set since is never put back. A state applied (restore, preset, MIDI
+    // slot) drops the moves noted before it, and the next call ends the gestures they opened; the
+    // host's client ignores a gesture ended inside the restore itself.
+    //
     // Message thread, before the audio thread first runs: slots for numParameters parameters, by
     // their index in the processor.
     void prepareHostEdits (int numParameters);
     // Message thread: one tick of the timer; returns the number of edits sent.
     int sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters);
+    // Any thread, the audio thread included (atomic stores only): drops the moves not sent yet and
+    // has the next sendHostEdits end the open gestures first.
+    void dropUnsentMoves() noexcept;
+    // With the message loop held, once the timer is stopped (the processor going): drops the moves
+    // not sent yet and ends the open gestures now.
+    void endHostEdits (const juce::Array<juce::AudioProcessorParameter*>& processorParameters);
 
     static constexpr int hostEditIntervalMs = 40;
     static constexpr int hostEditRestCalls = 8; // the controller rests: 320 ms without a move
@@ -108,6 +120,7 @@ private:
         bool inGesture = false; // message thread only
     };
 
+    void endGestures (const juce::Array<juce::AudioProcessorParameter*>& processorParameters);
     void applyFromTable (const BindingTable& table, int controller, int value,
                          juce::AudioProcessorValueTreeState& parameters);
     void publish (std::unique_ptr<BindingTable> table);
@@ -126,6 +139,7 @@ private:
     std::vector<std::unique_ptr<BindingTable>> retired;
     std::unique_ptr<MovedParameter[]> movedParameters;
     int numMovedParameters = 0;
+    std::atomic<bool> gesturesToEnd { false };
 
     JUCE_DECLARE_NON_COPYABLE (CCMapper)
 };

@@ -22,6 +22,34 @@ ParameterGroups::ParameterGroups (juce::AudioProcessorValueTreeState& parameters
 }
 
 //==============================================================================
+namespace
+{
+std::atomic<int> hostCallsPending { 0 };
+}
+
+void MessageLoopHold::acquire()
+{
+    auto* messageManager = juce::MessageManager::getInstanceWithoutCreating();
+
+    if (lock.has_value() || messageManager == nullptr || messageManager->currentThreadHasLockedMessageManager())
+        return;
+
+    ++hostCallsPending;
+    lock.emplace();
+}
+
+void MessageLoopHold::release() noexcept
+{
+    if (! lock.has_value())
+        return;
+
+    lock.reset();
+    --hostCallsPending;
+}
+
+bool MessageLoopHold::isHostCallPending() noexcept { return hostCallsPending.load() > 0; }
+
+//==============================================================================
 juce::File QuorilAudioProcessor::getSettingsFileLocation()
 {
     // Where the framework's PropertiesFile would keep a file of these options.
@@ -90,9 +118,17 @@ QuorilAudioProcessor::QuorilAudioProcessor()
     randomizeSettings();
 
     stateChangeTimer.startTimer (stateChangeNoticeIntervalMs);
+    lifetimeHold.release();
 }
 
-QuorilAudioProcessor::~QuorilAudioProcessor() = default;
+QuorilAudioProcessor::~QuorilAudioProcessor()
+{
+    lifetimeHold.acquire();
+
+    // A controller gesture still open is ended while the parameters and their listeners are there.
+    controllerEditTimer.stopTimer();
+    midiMap.endHostEdits (getParameters());
+}
 
 //==============================================================================
 const juce::String QuorilAudioProcessor::getName() const { return "Quoril"; }

@@ -6,6 +6,7 @@
 #include <array>
 #include <atomic>
 #include <memory>
+#include <optional>
 #include <vector>
 
 #include "../engine/EngineSettings.h"
@@ -47,6 +48,40 @@ std::unique_ptr<SettingsFile> openSettingsFile (const juce::File& file);
 
 class ParameterRamp;
 class EngineWorkspace;
+
+// Holds the plug-in's message loop for a call that the host may make on a thread of its own.
+//
+// On Linux, while no window of the plug-in is open, the framework runs the plug-in's message loop
+// on a private thread, and the host goes on calling the plug-in (state saves and restores among
+// others) on its own thread. Quoril's timers and asynchronous updates run on that loop and touch
+// what those calls touch (the state tree, the controller map and its tables, the pending host
+// edits), so every such call holds the loop, as the framework's client does when it releases the
+// plug-in: at most one thread runs Quoril's non-audio code. On the message thread, or with the
+// loop already held by this thread, it costs nothing; otherwise it waits for the loop to finish its
+// current message (about a millisecond when the loop is idle). Never used on the audio thread, and
+// nothing the loop runs waits for the host's thread, so the wait always ends.
+//
+// While a host call waits for the loop, the loop goes on with the messages before it; the client
+// may already be inside a restore then, and passes no gesture on to the host. So the loop's
+// callbacks that begin or end gestures ask isHostCallPending first and wait for their next turn.
+class MessageLoopHold
+{
+public:
+    MessageLoopHold() { acquire(); }
+    ~MessageLoopHold() { release(); }
+
+    // Takes the loop unless this thread runs it or holds it already, or there is no loop yet.
+    void acquire();
+    void release() noexcept;
+
+    // Whether a call of any instance is waiting for the loop or holding it.
+    static bool isHostCallPending() noexcept;
+
+private:
+    std::optional<juce::MessageManagerLock> lock;
+
+    JUCE_DECLARE_NON_COPYABLE (MessageLoopHold)
+};
 
 // Groups of parameter ids that the editor acts on together (group 0: the trajectory rates
 // and ranges), with the generator that the trajectory's random action draws from.
@@ -155,6 +190,11 @@ public:
     static constexpr int stateChangeNoticeIntervalMs = 10;
 
     //==============================================================================
+    // Held from the first member's construction to the end of the constructor, and from the start
+    // of the destructor to the last member's destruction: the framework may make and delete the
+    // processor on the host's thread while the message loop runs the timers of its members.
+    MessageLoopHold lifetimeHold;
+
     std::atomic<float> outputLevel { 0.0f };
     std::atomic<bool> midiPresetLoadPending { false };
     // Editors alive on this processor, counted by the editor itself: the audio thread asks this
@@ -225,7 +265,11 @@ public:
     struct ControllerEditTimer : juce::Timer
     {
         explicit ControllerEditTimer (QuorilAudioProcessor& p) : processor (p) {}
-        void timerCallback() override { processor.midiMap.sendHostEdits (processor.getParameters()); }
+        void timerCallback() override
+        {
+            if (! MessageLoopHold::isHostCallPending())
+                processor.midiMap.sendHostEdits (processor.getParameters());
+        }
         QuorilAudioProcessor& processor;
     };
 

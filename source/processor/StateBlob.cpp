@@ -50,6 +50,8 @@ int programIn (juce::XmlElement& document, int numPrograms)
 
 void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 {
+    const MessageLoopHold hold;
+
     // A pending notice stays: the host may be taking the state for a backup, an undo step or a
     // comparison rather than to save the project.
     auto document = createStateTree();
@@ -102,6 +104,8 @@ void QuorilAudioProcessor::getStateInformation (juce::MemoryBlock& destData)
 
 void QuorilAudioProcessor::setStateInformation (const void* data, int sizeInBytes)
 {
+    const MessageLoopHold hold;
+
     if (data == nullptr || sizeInBytes <= 8)
         return;
 

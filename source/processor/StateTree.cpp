@@ -305,6 +305,9 @@ void QuorilAudioProcessor::applyStateTree (const juce::ValueTree& tree)
     // (MIDI-slot load); createStateTree holds the same lock while it touches the live tree.
     const juce::ScopedLock lock (stateLock);
 
+    // Controller moves noted before the document are not sent over its values.
+    midiMap.dropUnsentMoves();
+
     // A parameter value that is not a finite number counts as absent: the parameter takes its
     // default, as for a child without a value.
     juce::ValueTree document (tree);

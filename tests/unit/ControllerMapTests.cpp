@@ -154,12 +154,14 @@ TEST (ControllerMap, MovesReachTheHostCoalescedInsideOneGesture)
         juce::StringArray events;
     };
 
-    QuorilAudioProcessor p;
+    HostLog log;
+    auto processor = std::make_unique<QuorilAudioProcessor>();
+    auto& p = *processor;
     bind (p, "x_pos", 7);
     bind (p, "dry_wet", 8);
+    const auto saved = blobOf (p);
     const int x = p.parameters.getParameter ("x_pos")->getParameterIndex();
     const int dryWet = p.parameters.getParameter ("dry_wet")->getParameterIndex();
-    HostLog log;
     p.addListener (&log);
     const auto tick = [&] (std::initializer_list<std::array<int, 3>> moves)
     {
@@ -183,5 +185,21 @@ TEST (ControllerMap, MovesReachTheHostCoalescedInsideOneGesture)
     EXPECT_EQ (tick ({}), "0: end " + juce::String (dryWet));
     EXPECT_EQ (tick ({}), "0: ");
     EXPECT_EQ (tick ({ { 1, 7, 64 } }), "1: begin " + on (x, ", ") + on (x, "=0.504")) << "a new gesture";
-    p.removeListener (&log);
+
+    // A move is sent only while the parameter holds its value: a restore before the tick drops it
+    // and has the gesture end; a value that host automation set since stays and is not reported over.
+    p.midiMap.processMidi (controllers ({ { 1, 7, 127 } }), p.parameters);
+    restore (p, saved);
+    EXPECT_EQ (tick ({}), "0: end " + juce::String (x)) << "restored before the tick";
+    EXPECT_EQ (normalisedOf (p, "x_pos"), 0.5f);
+    EXPECT_EQ (tick ({ { 1, 7, 127 } }), "1: begin " + on (x, ", ") + on (x, "=1.000")) << "the next move is sent";
+    p.midiMap.processMidi (controllers ({ { 1, 7, 0 } }), p.parameters);
+    p.parameters.getParameter ("x_pos")->setValueNotifyingHost (0.25f);
+    EXPECT_EQ (tick ({}), "0: ") << "automation since the move";
+    EXPECT_EQ (normalisedOf (p, "x_pos"), 0.25f);
+
+    // The gesture still open when the processor goes is ended.
+    log.events.clear();
+    processor.reset();
+    EXPECT_EQ (log.events.joinIntoString (", "), "end " + juce::String (x));
 }
