@@ -168,9 +168,19 @@ int CCMapper::sendHostEdits (const juce::Array<juce::AudioProcessorParameter*>& 
                 // move the audio thread makes meanwhile.
                 parameter->sendValueChangedMessageToListeners (value);
                 slot.callsAtRest = 0;
+                slot.callsHeldBack = 0;
                 ++edits;
                 continue;
             }
+
+            // Held back while the parameter holds another value, for as long as a controller at
+            // rest keeps its gesture: a host that hands the block's output changes back to the
+            // plug-in may set it to an older move's value for a moment. A restore has dropped the
+            // move already; automation since keeps it held back until it is let go.
+            if (++slot.callsHeldBack < hostEditRestCalls)
+                slot.moved.store (true);
+            else
+                slot.callsHeldBack = 0;
         }
 
         if (slot.inGesture && ++slot.callsAtRest >= hostEditRestCalls)

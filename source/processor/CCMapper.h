@@ -65,8 +65,9 @@ public:
     // without a move. Under host automation the host decides which value wins, as for the knobs.
     //
     // A noted move is only news while the parameter still holds the value it gave it: a call sends
-    // it only then, and tells the host without setting the parameter again, so a value the host's
-    // automation or a restore set since is never put back. A state applied (restore, preset, MIDI
+    // it only then (holding it back for up to hostEditRestCalls calls while the parameter holds
+    // another value), and tells the host without setting the parameter again, so a value the
+    // host's automation or a restore set since is never put back. A state applied (restore, preset, MIDI
     // slot) drops the moves noted before it, and the next call ends the gestures they opened; the
     // host's client ignores a gesture ended inside the restore itself.
     //
@@ -117,6 +118,7 @@ private:
         std::atomic<float> value { 0.0f };
         std::atomic<bool> moved { false };
         int callsAtRest = 0;    // message thread only
+        int callsHeldBack = 0;  // message thread only
         bool inGesture = false; // message thread only
     };
 

@@ -253,7 +253,8 @@ TEST (HostState, ABoundControllersMovesReachTheHostAsEdits)
             send (value);
         log.await ("end");
         std::cout << "sweep of 127 messages: " << log.events.size() - 2 << " edits" << std::endl;
-        EXPECT_TRUE (log.events.size() < 40 && log.events[0] == "begin" && log.events.joinIntoString (" ").endsWith ("1.00 end"));
+        EXPECT_TRUE (log.events.size() < 40 && log.events[0] == "begin" && log.events.joinIntoString (" ").endsWith ("1.00 end"))
+            << log.events.joinIntoString (" ");
 
         // Restored right after a move, before the plug-in's next tick: neither the plug-in nor the
         // host holds the moved value afterwards.

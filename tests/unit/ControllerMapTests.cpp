@@ -197,6 +197,8 @@ TEST (ControllerMap, MovesReachTheHostCoalescedInsideOneGesture)
     p.parameters.getParameter ("x_pos")->setValueNotifyingHost (0.25f);
     EXPECT_EQ (tick ({}), "0: ") << "automation since the move";
     EXPECT_EQ (normalisedOf (p, "x_pos"), 0.25f);
+    p.parameters.getParameter ("x_pos")->setValueNotifyingHost (0.0f);
+    EXPECT_EQ (tick ({}), "1: " + on (x, "=0.000")) << "a host handing back an older output change for a moment";
 
     // The gesture still open when the processor goes is ended.
     log.events.clear();
