@@ -146,8 +146,8 @@ public:
     // Loads a preset document: its state, then nameIfUnnamed as the preset name when the document
     // names none. Returns whether the state a save writes changed (parameters as they hold their
     // values, engine settings, name and whatever else the document brought): loading the preset
-    // that is already loaded changes nothing, and the host need not hear of it. Message thread, or
-    // the audio thread for a MIDI slot loaded with no window open.
+    // that is already loaded changes nothing, and the host need not hear of it. Message thread: the
+    // comparison is no work for the audio thread's slot load.
     bool applyPresetDocument (const juce::ValueTree& document, const juce::String& nameIfUnnamed = {});
     void appendMissingEngineNodes (juce::ValueTree& tree);
     void writeEngineRecords (juce::ValueTree& tree);

@@ -376,7 +376,7 @@ bool QuorilAudioProcessor::applyPresetDocument (const juce::ValueTree& document,
     // parameter's value as the parameter holds it: the framework writes a value into the tree only
     // when the parameter moves, so a value a document left in place keeps the document's text
     // ("0.7") where one it moved is written from the parameter (0.7000000476837158). Snapshots only:
-    // the live tree is not touched beyond the load, so this may run on the audio thread too.
+    // the live tree is not touched beyond the load.
     const auto snapshot = [this]
     {
         auto state = createStateTree();

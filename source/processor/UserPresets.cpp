@@ -86,10 +86,12 @@ void QuorilAudioProcessor::loadMidiPreset (int program)
     // re-entered here, so the rest of the block runs with the new state.
     suspendProcessing (true);
 
-    // A slot that leaves the state as it was (the one loaded last, again) asks for no save.
     if (auto document = readPresetFile (getMidiPresetFile (midiPresetFiles, midiProgram.load())))
-        if (applyPresetDocument (juce::ValueTree::fromXml (*document)))
+    {
+        applyStateTree (juce::ValueTree::fromXml (*document));
+        if (document->getTagName() == "Quoril") // any other document was refused: nothing changed
             stateChangePending.store (true); // the audio thread: the timer tells the host
+    }
 
     suspendProcessing (false);
 }
