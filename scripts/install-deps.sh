@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs every Debian package that building and testing Quoril needs. Safe to run again.
+# Installs every Debian package that building and testing Quoril needs, and any further packages
+# named as arguments (the sanitizer builds name their compiler). Safe to run again.
 set -euo pipefail
 
 packages=(
@@ -7,6 +8,7 @@ packages=(
   libgtest-dev libgmock-dev libbenchmark-dev
   xvfb xauth libxtst-dev
   openbox zenity
+  "$@"
 )
 
 missing=()

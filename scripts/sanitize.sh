@@ -18,20 +18,7 @@ cd "$(dirname "$0")/.."
 root=$PWD
 
 #=== Packages: the project's, then clang with its sanitizer and libFuzzer runtimes ==================
-bash scripts/install-deps.sh
-
-packages=(clang-14 libclang-rt-14-dev llvm-14)   # llvm-14: llvm-symbolizer names the frames
-missing=()
-for p in "${packages[@]}"; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" || missing+=("$p")
-done
-if [ ${#missing[@]} -gt 0 ]; then
-  SUDO=""
-  [ "$(id -u)" -eq 0 ] || SUDO="sudo"
-  export DEBIAN_FRONTEND=noninteractive
-  $SUDO apt-get update
-  $SUDO apt-get install -y --no-install-recommends "${missing[@]}"
-fi
+bash scripts/install-deps.sh clang-14 libclang-rt-14-dev llvm-14   # llvm-14: llvm-symbolizer names the frames
 
 #=== Build ===========================================================================================
 build=$(realpath -m "${QUORIL_SANITIZE_DIR:-build-sanitize}")

@@ -10,11 +10,7 @@
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-bash scripts/install-deps.sh
-for p in clang-14 libclang-rt-14-dev llvm-14; do
-  dpkg-query -W -f='${Status}' "$p" 2>/dev/null | grep -q "install ok installed" \
-    || { echo "tsan: $p is missing (scripts/sanitize.sh installs it)"; exit 1; }
-done
+bash scripts/install-deps.sh clang-14 libclang-rt-14-dev llvm-14
 
 build=$(realpath -m "${QUORIL_TSAN_DIR:-build-tsan}")
 launcher=()
