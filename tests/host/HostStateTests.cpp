@@ -327,9 +327,14 @@ bool loaded (juce::AudioPluginInstance& instance, const juce::String& slot)
 }
 } // namespace
 
-// JUCE's host selects a program as a DAW does, through the plug-in's program-change parameter.
-TEST (HostMidiPresets, TheSlotsAreTheHostsProgramsAndSelectingOneLoadsIt)
+// The slots are the host's programs. JUCE's host selects one as a DAW does, through the plug-in's
+// program-change parameter; Ardour 7.3 passes a track's program change as the controller's
+// setParamNormalized on that parameter from its audio thread, with the same value in that block's
+// input parameter changes (the controller here is one of the plug-in's own, connected to the
+// hosted component). A state restored afterwards stays as restored.
+TEST (HostMidiPresets, TheSlotsAreTheHostsProgramsAndADawsSelectionLoadsOne)
 {
+    using namespace Steinberg;
     ThreeSlots slots;
     auto instance = createInstance (44100.0, 256), fresh = createInstance (44100.0, 256);
     ASSERT_TRUE (instance != nullptr && fresh != nullptr);
@@ -349,33 +354,6 @@ TEST (HostMidiPresets, TheSlotsAreTheHostsProgramsAndSelectingOneLoadsIt)
         EXPECT_TRUE (testsupport::runMessageLoopUntil ([&] { return loaded (*instance, "Lead"); }, 2000));
     }
 
-    // A state restored afterwards stays as restored, also once the host has put its program
-    // parameter back; a fresh instance reports the saved program.
-    instance->getParameters()[9]->setValueNotifyingHost (0.75f); // dry_wet
-    const auto saved = componentStateOf (*instance);
-    instance->setCurrentProgram (2);
-    process (*instance, {}, 1);
-    fresh->prepareToPlay (44100.0, 256);
-    for (auto* restored : { instance.get(), fresh.get() })
-    {
-        setComponentState (*restored, saved);
-        EXPECT_EQ (restored->getCurrentProgram(), 1);
-        restored->setCurrentProgram (1);
-        process (*restored, {}, 4);
-        EXPECT_TRUE (stateHolds (*restored, "<PARAM id=\"dry_wet\" value=\"0.75") && loaded (*restored, "Lead"));
-        restored->releaseResources();
-    }
-}
-
-// The calls Ardour 7.3 makes for a track's program change: the controller's setParamNormalized on
-// the program-change parameter from its audio thread, and the same value in that block's input
-// parameter changes. The controller is one of the plug-in's own, connected to the hosted component.
-TEST (HostMidiPresets, ATracksProgramChangeAsArdourPassesItLoadsTheSlot)
-{
-    using namespace Steinberg;
-    ThreeSlots slots;
-    auto instance = createInstance (44100.0, 256);
-    ASSERT_NE (instance, nullptr);
     struct : juce::ExtensionsVisitor
     {
         void visitVST3Client (const VST3Client& client) override { component = client.getIComponentPtr(); }
@@ -392,7 +370,6 @@ TEST (HostMidiPresets, ATracksProgramChangeAsArdourPassesItLoadsTheSlot)
     factory->release();
     FUnknownPtr<Vst::IConnectionPoint> componentPoint (hosted.component), controllerPoint (controller);
     ASSERT_TRUE (controller->initialize (nullptr) == kResultOk && controllerPoint->connect (componentPoint) == kResultOk);
-
     Vst::ParameterInfo info {};
     for (int32 i = 0; i < controller->getParameterCount() && (info.flags & Vst::ParameterInfo::kIsProgramChange) == 0; ++i)
         controller->getParameterInfo (i, info);
@@ -402,20 +379,35 @@ TEST (HostMidiPresets, ATracksProgramChangeAsArdourPassesItLoadsTheSlot)
         if (auto* withId = dynamic_cast<juce::HostedAudioProcessorParameter*> (parameter); withId != nullptr && withId->getParameterID() == juce::String (info.id))
             queued = parameter;
     ASSERT_NE (queued, nullptr);
-
-    instance->prepareToPlay (44100.0, 256);
     std::thread ([&]
     {
         controller->setParamNormalized (info.id, 1.0); // program 2
         queued->setValue (1.0f);
         process (*instance, {}, 1);
     }).join();
-    EXPECT_TRUE (loaded (*instance, "Pad")) << "loaded by the block that carried it";
-
-    instance->releaseResources();
+    EXPECT_TRUE (loaded (*instance, "Pad")) << "Ardour's calls: loaded by the block that carried them";
     controllerPoint->disconnect (componentPoint);
     controller->terminate();
-    instance.reset();
+
+    // Restored over the selection, also once the host has put its program parameter back; a fresh
+    // instance reports the saved program.
+    instance->setCurrentProgram (1);
+    process (*instance, {}, 1);
+    instance->getParameters()[9]->setValueNotifyingHost (0.75f); // dry_wet
+    const auto saved = componentStateOf (*instance);
+    instance->setCurrentProgram (2);
+    process (*instance, {}, 1);
+    fresh->prepareToPlay (44100.0, 256);
+    for (auto* restored : { instance.get(), fresh.get() })
+    {
+        setComponentState (*restored, saved);
+        EXPECT_EQ (restored->getCurrentProgram(), 1);
+        restored->setCurrentProgram (1);
+        process (*restored, {}, 4);
+        EXPECT_TRUE (stateHolds (*restored, "<PARAM id=\"dry_wet\" value=\"0.75") && loaded (*restored, "Lead"));
+        restored->releaseResources();
+    }
+    instance.reset(); // the controller goes after the component: it still listens to its program parameter
     controller->release();
 }
 
